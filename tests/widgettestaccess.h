@@ -1,0 +1,35 @@
+#ifndef WIDGETTESTACCESS_H
+#define WIDGETTESTACCESS_H
+
+#include "orvex.h"
+#include "widget.h"
+#include "widgetform.h"
+
+#include <QByteArray>
+#include <QTcpSocket>
+
+// Reaches into a Widget the way only tests should: its form, its view, and
+// the frame assembly state behind the stream slot.
+class WidgetTestAccess
+{
+public:
+    static WidgetForm *form(Widget &w) { return w.form; }
+    static Orvex *view(Widget &w) { return w.view; }
+    static QTcpSocket *socket(Widget &w) { return w.socket; }
+
+    // Feeds bytes as if they had arrived in one read from the socket.
+    static void feed(Widget &w, const QByteArray &chunk)
+    {
+        w.consumeChunk(chunk.constData(), chunk.size());
+    }
+
+    static qint32 frameLength(const Widget &w) { return w.frameLength; }
+    static qint32 inFrame(const Widget &w) { return w.inFrame; }
+    static qint32 markerState(const Widget &w) { return w.markerState; }
+    static const char *frameBuffer(const Widget &w) { return w.frameBuffer; }
+    static const char *displayBuffer(const Widget &w) { return w.displayBuffer; }
+    static bool captureRequested(const Widget &w) { return w.captureRequested; }
+    static qint32 captureCount(const Widget &w) { return w.captureCount; }
+};
+
+#endif // WIDGETTESTACCESS_H

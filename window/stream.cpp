@@ -1,0 +1,114 @@
+#include "widget.h"
+
+#include "orvex.h"
+
+#include <QTcpSocket>
+
+#include <cstring>
+
+// Cuts the camera's byte stream into frames. Frames arrive as
+//     J_S= <JPEG bytes> J_E;
+// with no length field and no escaping. The recogniser keeps its state in
+// members, so a marker may be split across chunks and even connections.
+
+void Widget::on_socket_read()
+{
+    const QByteArray chunk = socket->readAll();
+    if (!chunk.isEmpty())
+        consumeChunk(chunk.constData(), chunk.size());
+}
+
+void Widget::consumeChunk(const char *data, qint64 size)
+{
+    if (!hasFrameBuffers())
+        return;
+
+    const char *p = data;
+    const char *const end = data + size;
+
+    // Stores a run of bytes; past the buffer's end nothing more is stored and
+    // the frame is marked for dropping at its end marker.
+    auto store = [this](const char *from, qint64 count) {
+        if (!inFrame || frameTooLong || count <= 0)
+            return;
+        if (count > kFrameBufferSize - frameLength) {
+            frameTooLong = true;
+            return;
+        }
+        std::memcpy(frameBuffer + frameLength, from, size_t(count));
+        frameLength += qint32(count);
+    };
+
+    while (p < end) {
+        if (markerState == 0) {
+            // No marker in progress: every byte up to the next 'J' is plain data,
+            // so hand the whole run over at once.
+            const auto *j = static_cast<const char *>(std::memchr(p, 'J', size_t(end - p)));
+            const char *runEnd = j ? j : end;
+            store(p, runEnd - p);
+            p = runEnd;
+            if (p == end)
+                break;
+        }
+
+        const char b = *p++;
+        switch (b) {
+        case 'J':
+            markerState = markerState == 0 ? 1 : 0;
+            break;
+        case '_':
+            markerState = markerState == 1 ? 2 : 0;
+            break;
+        case 'S':
+        case 'E':
+            markerState = markerState == 2 ? 3 : 0;
+            break;
+        case '=':
+            if (markerState == 3) {
+                markerState = 0;
+                inFrame = 1;
+                continue;
+            }
+            markerState = 0;
+            break;
+        case ';':
+            if (markerState == 3) {
+                endOfFrame();
+                continue;
+            }
+            markerState = 0;
+            break;
+        default:
+            markerState = 0;
+            break;
+        }
+        store(p - 1, 1);
+    }
+}
+
+void Widget::endOfFrame()
+{
+    if (inFrame) {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(frameBuffer);
+        if (frameTooLong) {
+            qDebug("Jpeg error");
+        } else {
+            // The end marker's first three bytes were stored as frame data.
+            frameLength -= 3;
+            if (bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
+                if (captureRequested)
+                    saveSnapshot();
+                std::memcpy(displayBuffer, frameBuffer, size_t(frameLength));
+                view->showFrame(displayBuffer, frameLength);
+            } else {
+                qDebug("Jpeg error");
+            }
+        }
+    }
+
+    std::memset(frameBuffer, 0, kFrameBufferSize);
+    markerState = 0;
+    inFrame = 0;
+    frameLength = 0;
+    frameTooLong = false;
+}

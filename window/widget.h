@@ -1,0 +1,57 @@
+#ifndef WIDGET_H
+#define WIDGET_H
+
+#include <QWidget>
+
+QT_BEGIN_NAMESPACE
+class QTcpSocket;
+QT_END_NAMESPACE
+
+struct WidgetForm;
+class Orvex;
+
+// Room for the largest frame plus the three end-marker bytes stored before its end is seen.
+constexpr int kFrameBufferSize = 1024 * 1024;
+
+// The main window: the form, the frame view, the camera connection and the
+// assembly of frames from the stream.
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+    // False when the frame buffers could not be allocated; such a window
+    // ignores the stream and the program should not go on.
+    bool hasFrameBuffers() const { return frameBuffer && displayBuffer; }
+
+private slots:
+    void on_socket_read();
+    void on_socket_disconnected();
+    void on_pushButton_clicked();
+    void on_CatptureBtn_clicked();
+
+private:
+    void consumeChunk(const char *data, qint64 size);
+    void endOfFrame();
+    void saveSnapshot();
+
+    WidgetForm *form = nullptr;
+    Orvex *view = nullptr;
+    QTcpSocket *socket = nullptr;
+    qint32 frameLength = 0;
+    qint32 inFrame = 0;
+    qint32 markerState = 0;
+    char *frameBuffer = nullptr;
+    char *displayBuffer = nullptr;
+    bool captureRequested = false;
+    qint32 captureCount = 0;
+    // Set when a frame outgrew frameBuffer; its bytes are dropped up to the end marker.
+    bool frameTooLong = false;
+
+    friend class WidgetTestAccess;
+};
+
+#endif // WIDGET_H
