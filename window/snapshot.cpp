@@ -72,8 +72,8 @@ void Widget::on_CatptureBtn_clicked()
 
 void Widget::saveSnapshot()
 {
-    const QString path =
-            QCoreApplication::applicationDirPath() + QString::asprintf("/%d.jpg", captureCount);
+    const QString path
+        = QCoreApplication::applicationDirPath() + QString::asprintf("/%d.jpg", captureCount);
     ++captureCount;
 
     if (!writeSnapshotFile(path, frameBuffer, frameLength))
