@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages Orvex needs that are not there yet.
+# Usage: tools/deps.sh [build|test|format|fuzz|bench]...   (default: build)
+set -euo pipefail
+
+packages=(build-essential cmake qtbase5-dev)
+for need in "${@:-build}"; do
+    case "$need" in
+    build | test) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    format) packages+=(clang-format git) ;;
+    bench) packages+=(libbenchmark-dev libturbojpeg0-dev ffmpeg) ;;
+    *)
+        echo "deps.sh: unknown need '$need'" >&2
+        exit 2
+        ;;
+    esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
