@@ -2,8 +2,13 @@
 
 #include "overlay.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
+
+#include <cstring>
 
 #ifndef ORVEX_OVERLAY
 #error "ORVEX_OVERLAY must be 0 (picture only), 1 (crosshair) or 2 (crosshair and frame rate)"
@@ -15,6 +20,57 @@ constexpr int kViewWidth = 640;
 constexpr int kViewHeight = 480;
 // The picture sits 10 pixels in from the view's corner, unscaled.
 const QPointF kPictureOrigin(10.0, 10.0);
+
+// The camera is not trusted: a few hundred bytes can declare a picture of
+// gigabytes. 4096 x 4096 at 32 bits is 64 MiB, affordable even in 32 bits.
+constexpr int kMaxPictureSide = 4096;
+
+// The JPEG decoder walks every block of the picture once per scan, even for a
+// scan that carries no data, so ten bytes per scan can freeze the window for
+// minutes. Encoders write at most a few dozen scans; 64 scans of the largest
+// picture cost well under a second.
+constexpr qint64 kMaxScanPixels = 64 * qint64(kMaxPictureSide) * kMaxPictureSide;
+
+// Counts start-of-scan markers, stopping once there are more than limit.
+// Entropy-coded data never holds 0xFF 0xDA (its 0xFF bytes are followed by 0x00
+// or a restart marker), so this never undercounts; metadata may make it
+// overcount, which errs on the safe side.
+qint64 countScans(const char *data, int length, qint64 limit)
+{
+    qint64 scans = 0;
+    const char *p = data;
+    const char *const end = data + length;
+    while (p < end && scans <= limit) {
+        const auto *ff = static_cast<const char *>(std::memchr(p, 0xFF, size_t(end - p)));
+        if (!ff || ff + 1 == end)
+            break;
+        if (static_cast<unsigned char>(ff[1]) == 0xDA)
+            ++scans;
+        p = ff + 1;
+    }
+    return scans;
+}
+
+// Reads only the header (and, for a JPEG, counts its scans), so a frame is
+// judged before anything is allocated for its pixels.
+bool isAffordable(const char *data, int length)
+{
+    if (length <= 0)
+        return false;
+    QByteArray bytes = QByteArray::fromRawData(data, length);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    // A header the reader cannot size would not decode either.
+    if (!size.isValid() || size.width() > kMaxPictureSide || size.height() > kMaxPictureSide)
+        return false;
+    if (reader.format() != "jpeg")
+        return true;
+    const qint64 pixels = qMax<qint64>(1, qint64(size.width()) * size.height());
+    const qint64 maxScans = kMaxScanPixels / pixels;
+    return countScans(data, length, maxScans) <= maxScans;
+}
 
 #if ORVEX_OVERLAY >= 2
 // One counter for the whole process: the readout counts the view's paints.
@@ -37,7 +93,10 @@ Orvex::~Orvex()
 
 void Orvex::showFrame(const char *data, int length)
 {
-    image->loadFromData(reinterpret_cast<const uchar *>(data), length);
+    if (isAffordable(data, length))
+        image->loadFromData(reinterpret_cast<const uchar *>(data), length);
+    else
+        *image = QImage();
     update();
 }
 
