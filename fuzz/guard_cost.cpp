@@ -1,0 +1,113 @@
+// Measures what the view's frame checks cost: a camera-like 640x480 frame
+// through Orvex::showFrame against a bare QImage::loadFromData of the same
+// bytes, and how long the view spends on frames it refuses.
+//
+// usage: orvex-guard-cost [rounds]   (build in Release; run on an idle machine)
+
+#include "hostileframes.h"
+#include "orvex.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+// Noise and edges, so the encoder produces a frame of realistic size.
+QImage cameraLikePicture()
+{
+    QImage image(640, 480, QImage::Format_RGB32);
+    quint32 noise = 12345;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            noise = noise * 1103515245u + 12345u;
+            const int n = int(noise >> 28);
+            image.setPixel(x, y, qRgb((x / 3 + n) & 255, (y / 2 + n) & 255, ((x + y) / 5) & 255));
+        }
+    }
+    QPainter painter(&image);
+    painter.setPen(Qt::white);
+    painter.drawText(QRect(0, 0, 640, 480), Qt::AlignCenter, QStringLiteral("12:34:56.789"));
+    return image;
+}
+
+// Median of rounds timings, in microseconds.
+double medianMicros(int rounds, const std::function<void()> &work)
+{
+    std::vector<double> times;
+    times.reserve(size_t(rounds));
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.push_back(double(timer.nsecsElapsed()) / 1000.0);
+    }
+    std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
+    return times[size_t(rounds / 2)];
+}
+
+void silence(QtMsgType, const QMessageLogContext &, const QString &) { }
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    qInstallMessageHandler(silence);
+    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 500;
+
+    Orvex view(nullptr);
+    QImage bare;
+    auto viewFrame = [&view](const QByteArray &f) {
+        return [&view, &f] { view.showFrame(f.constData(), f.size()); };
+    };
+    auto bareFrame = [&bare](const QByteArray &f) {
+        return [&bare, &f] {
+            bare.loadFromData(reinterpret_cast<const uchar *>(f.constData()), f.size());
+        };
+    };
+
+    const QImage picture = cameraLikePicture();
+    const QByteArray baseline = HostileFrames::encode(picture, false, 75);
+    const QByteArray progressive = HostileFrames::encode(picture, true, 75);
+
+    std::printf("%-34s %8s %14s %14s %10s\n", "frame", "bytes", "showFrame us", "loadFromData us",
+                "added us");
+    for (const auto &[name, frame] : {std::pair {"640x480 baseline q75", baseline},
+                                      std::pair {"640x480 progressive q75", progressive}}) {
+        // Interleave the two so drifting clocks and caches hit both alike.
+        double guarded = 0;
+        double plain = 0;
+        for (int pass = 0; pass < 4; ++pass) {
+            guarded += medianMicros(rounds / 4 + 1, viewFrame(frame));
+            plain += medianMicros(rounds / 4 + 1, bareFrame(frame));
+        }
+        std::printf("%-34s %8d %14.1f %14.1f %10.1f\n", name, int(frame.size()), guarded / 4,
+                    plain / 4, (guarded - plain) / 4);
+    }
+
+    // Refused frames: the view's time, and what decoding would have cost
+    // (only where that is affordable to find out).
+    const QByteArray small = HostileFrames::solidJpeg(64, 48, Qt::red, true);
+    const QByteArray bomb = HostileFrames::withDeclaredSize(baseline, 40000, 40000);
+    const QByteArray flood640
+        = HostileFrames::withExtraScans(HostileFrames::withDeclaredSize(small, 640, 480), 20000);
+    const QByteArray flood4096
+        = HostileFrames::withExtraScans(HostileFrames::withDeclaredSize(small, 4096, 4096), 1000);
+    std::printf("\n%-34s %8s %14s %14s\n", "refused frame", "bytes", "showFrame us",
+                "loadFromData us");
+    std::printf("%-34s %8d %14.1f %14s\n", "40000x40000 bomb", int(bomb.size()),
+                medianMicros(rounds, viewFrame(bomb)), "(6.4 GB)");
+    std::printf("%-34s %8d %14.1f %14.1f\n", "640x480, 20000 empty scans", int(flood640.size()),
+                medianMicros(rounds, viewFrame(flood640)), medianMicros(3, bareFrame(flood640)));
+    std::printf("%-34s %8d %14.1f %14.1f\n", "4096x4096, 1000 empty scans", int(flood4096.size()),
+                medianMicros(rounds, viewFrame(flood4096)), medianMicros(3, bareFrame(flood4096)));
+    return 0;
+}
