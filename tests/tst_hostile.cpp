@@ -78,8 +78,14 @@ void TestHostile::frameIsDropped_data()
     QTest::newRow("progressive bomb") << withDeclaredSize(progressive, 20000, 20000);
     QTest::newRow("5000 empty scans at 640 x 480")
         << withExtraScans(withDeclaredSize(progressive, 640, 480), 5000);
-    QTest::newRow("100 empty scans at 4096 x 4096")
-        << withExtraScans(withDeclaredSize(progressive, 4096, 4096), 100);
+    QTest::newRow("2000 empty scans at 4096 x 4096")
+        << withExtraScans(withDeclaredSize(progressive, 4096, 4096), 2000);
+    // Within the size limit, but more pixels than the bytes can describe.
+    QTest::newRow("4096 x 4096 in 600 bytes") << withDeclaredSize(baseline, 4096, 4096);
+    QTest::newRow("progressive 4096 x 4096 in 700 bytes")
+        << withDeclaredSize(progressive, 4096, 4096);
+    QTest::newRow("just over 1024 pixels a byte")
+        << withDeclaredSize(baseline, 4096, baseline.size() / 4 + 1);
     QTest::newRow("truncated in the header") << baseline.left(100);
     QTest::newRow("start bytes then noise") << noiseAfterStart(4000, 7);
     QTest::newRow("zero width") << withDeclaredSize(baseline, 0, 48);
@@ -104,7 +110,10 @@ void TestHostile::frameIsShown_data()
     // decoder, so these are pictures, just not red ones.
     QTest::newRow("4096 wide") << withDeclaredSize(baseline, 4096, 8);
     QTest::newRow("4096 tall") << withDeclaredSize(baseline, 8, 4096);
-    QTest::newRow("4096 x 4096 progressive") << withDeclaredSize(progressive, 4096, 4096);
+    QTest::newRow("1024 pixels a byte") << withDeclaredSize(baseline, 4096, baseline.size() / 4);
+    // The flattest real pictures: one colour, as large as allowed.
+    QTest::newRow("real flat 4096 x 4096 baseline") << solidJpeg(4096, 4096, Qt::red);
+    QTest::newRow("real flat 4096 x 4096 progressive") << solidJpeg(4096, 4096, Qt::red, true);
     QTest::newRow("a few spare scans at 640 x 480")
         << withExtraScans(withDeclaredSize(progressive, 640, 480), 40);
     QTest::newRow("real 640 x 480 baseline") << solidJpeg(640, 480, Qt::red);

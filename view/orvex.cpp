@@ -31,6 +31,12 @@ constexpr int kMaxPictureSide = 4096;
 // picture cost well under a second.
 constexpr qint64 kMaxScanPixels = 64 * qint64(kMaxPictureSide) * kMaxPictureSide;
 
+// Huffman coding spends a bit or more per 8x8 block, so a whole frame holds at
+// most some 500 pixels a byte (a flat grey one, 255). Past that the decoder
+// makes up the picture, and a stream of such frames would keep the window
+// busy thousands of times longer than their bytes take to arrive.
+constexpr qint64 kMaxPixelsPerByte = 1024;
+
 // Counts start-of-scan markers, stopping once there are more than limit.
 // Entropy-coded data never holds 0xFF 0xDA (its 0xFF bytes are followed by 0x00
 // or a restart marker), so this never undercounts; metadata may make it
@@ -68,6 +74,8 @@ bool isAffordable(const char *data, int length)
     if (reader.format() != "jpeg")
         return true;
     const qint64 pixels = qMax<qint64>(1, qint64(size.width()) * size.height());
+    if (pixels > kMaxPixelsPerByte * length)
+        return false;
     const qint64 maxScans = kMaxScanPixels / pixels;
     return countScans(data, length, maxScans) <= maxScans;
 }
