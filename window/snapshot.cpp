@@ -38,7 +38,9 @@ void removeFile(const QString &path)
 
 void purgeSnapshots(const QString &directory)
 {
-    static const QRegularExpression snapshotName(QStringLiteral("^(0|[1-9][0-9]*)\\.jpg$"));
+    // Anchored on the whole name: a "$" would also accept a name ending in a newline.
+    static const QRegularExpression snapshotName(
+        QRegularExpression::anchoredPattern(QStringLiteral("(0|[1-9][0-9]*)\\.jpg")));
 
     const QFileInfoList entries = QDir(directory).entryInfoList(QDir::Files);
     for (const QFileInfo &entry : entries) {
