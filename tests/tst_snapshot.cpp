@@ -1,0 +1,471 @@
+#include "jpegframes.h"
+#include "logcapture.h"
+#include "loopbackcamera.h"
+#include "snapshot.h"
+#include "widget.h"
+#include "widgetform.h"
+#include "widgettestaccess.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstring>
+#include <memory>
+
+#include <sys/resource.h>
+
+using namespace JpegFrames;
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Caps the size of any file this process writes, so a write to a real
+// regular file fails part way, as on a full disk. Restores the limit on exit.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = bytes;
+        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedHandler);
+    }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool active = false;
+
+private:
+    rlimit saved {};
+    void (*savedHandler)(int) = nullptr;
+};
+
+// Bytes a camera could send, the marker characters and NUL included.
+QByteArray awkwardBytes(int length)
+{
+    QByteArray bytes = QByteArray::fromHex("FFD8FF00") + "J_S=J_E;";
+    while (bytes.size() < length)
+        bytes.append(char(bytes.size() * 7));
+    bytes.truncate(length);
+    return bytes;
+}
+
+} // namespace
+
+class TestSnapshot : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void savesFramesByteForByte();
+    void twoClicksSaveOnce();
+    void badFrameKeepsArming_data();
+    void badFrameKeepsArming();
+    void armedBeforeConnecting();
+    void purge_data();
+    void purge();
+    void constructionPurgesProgramDirectory();
+    void unopenableSnapshot();
+    void unwritableSnapshot();
+    void writeFailures_data();
+    void writeFailures();
+    void writeReplacesOldContent();
+    void writesUnderNonAsciiDirectory();
+
+private:
+    QPushButton *captureButton() const { return WidgetTestAccess::form(*widget)->CatptureBtn; }
+    QString snapshot(int n) const { return programDir + QStringLiteral("/%1.jpg").arg(n); }
+    void clickCapture() { QTest::mouseClick(captureButton(), Qt::LeftButton); }
+    void feed(const QByteArray &bytes) { WidgetTestAccess::feed(*widget, bytes); }
+    bool displayStartsWith(const QByteArray &bytes) const
+    {
+        return std::memcmp(WidgetTestAccess::displayBuffer(*widget), bytes.constData(),
+                           size_t(bytes.size()))
+            == 0;
+    }
+    // Registers a path in the program directory that this test makes, after
+    // making sure nothing of someone else's is there.
+    bool claim(const QString &path)
+    {
+        if (QFileInfo::exists(path))
+            return false;
+        created << path;
+        return true;
+    }
+
+    QString programDir;
+    QStringList created;
+    std::unique_ptr<Widget> widget;
+    std::unique_ptr<LogCapture> log;
+};
+
+void TestSnapshot::initTestCase()
+{
+    programDir = QCoreApplication::applicationDirPath();
+}
+
+void TestSnapshot::init()
+{
+    widget = std::make_unique<Widget>();
+    widget->show();
+    QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
+    log = std::make_unique<LogCapture>();
+    // Whatever the viewer saves in this test was made by this test.
+    for (int n = 0; n < 4; ++n)
+        QVERIFY(claim(snapshot(n)));
+}
+
+void TestSnapshot::cleanup()
+{
+    widget.reset();
+    log.reset();
+    for (const QString &path : qAsConst(created)) {
+        const QFileInfo info(path);
+        if (info.isDir())
+            QDir().rmdir(path);
+        else if (info.exists())
+            QFile::remove(path);
+    }
+    created.clear();
+}
+
+void TestSnapshot::savesFramesByteForByte()
+{
+    LoopbackCamera camera;
+    QVERIFY(camera.listen());
+    clickStart(*widget, camera.port());
+    QVERIFY(camera.waitForViewer());
+
+    const QByteArray pictures[]
+        = {jpeg(Qt::red), jpeg(Qt::green, QSize(320, 240)), jpeg(Qt::blue, QSize(17, 9))};
+    const QByteArray unarmed = jpeg(Qt::cyan);
+    for (int n = 0; n < 3; ++n) {
+        QVERIFY(!pictures[n].contains("J_"));
+        clickCapture();
+        QVERIFY(!captureButton()->isEnabled());
+        camera.send(framed(pictures[n]));
+        QTRY_VERIFY(captureButton()->isEnabled());
+        QCOMPARE(readFile(snapshot(n)), pictures[n]);
+        QVERIFY(displayStartsWith(pictures[n]));
+
+        // Frames while not armed are shown and not saved.
+        camera.send(framed(unarmed));
+        QTRY_VERIFY(displayStartsWith(unarmed));
+        QVERIFY(!QFileInfo::exists(snapshot(n + 1)));
+    }
+    QCOMPARE(WidgetTestAccess::captureCount(*widget), 3);
+    QVERIFY(!WidgetTestAccess::captureRequested(*widget));
+    QCOMPARE(log->debugLines(), QStringList {"Connection successfully!"});
+}
+
+void TestSnapshot::twoClicksSaveOnce()
+{
+    clickCapture();
+    clickCapture();
+    QVERIFY(QMetaObject::invokeMethod(widget.get(), "on_CatptureBtn_clicked"));
+    QVERIFY(WidgetTestAccess::captureRequested(*widget));
+    QVERIFY(!captureButton()->isEnabled());
+
+    const QByteArray first = jpeg(Qt::red);
+    feed(framed(first) + framed(jpeg(Qt::green)));
+
+    QCOMPARE(readFile(snapshot(0)), first);
+    QVERIFY(!QFileInfo::exists(snapshot(1)));
+    QCOMPARE(WidgetTestAccess::captureCount(*widget), 1);
+    QVERIFY(captureButton()->isEnabled());
+}
+
+void TestSnapshot::badFrameKeepsArming_data()
+{
+    QTest::addColumn<QByteArray>("bad");
+
+    QTest::newRow("not a JPEG") << framed("GIF89a");
+    QTest::newRow("empty frame") << framed(QByteArray());
+    QTest::newRow("too long") << framed(QByteArray::fromHex("FFD8FF")
+                                        + QByteArray(kFrameBufferSize, 'x'));
+}
+
+void TestSnapshot::badFrameKeepsArming()
+{
+    QFETCH(QByteArray, bad);
+
+    clickCapture();
+    feed(bad);
+
+    QCOMPARE(log->debugLines(), QStringList {"Jpeg error"});
+    QVERIFY(WidgetTestAccess::captureRequested(*widget));
+    QVERIFY(!captureButton()->isEnabled());
+    QVERIFY(!QFileInfo::exists(snapshot(0)));
+
+    const QByteArray good = jpeg(Qt::yellow);
+    feed(framed(good));
+    QCOMPARE(readFile(snapshot(0)), good);
+    QVERIFY(!WidgetTestAccess::captureRequested(*widget));
+    QVERIFY(captureButton()->isEnabled());
+}
+
+void TestSnapshot::armedBeforeConnecting()
+{
+    clickCapture();
+    LoopbackCamera camera;
+    QVERIFY(camera.listen());
+
+    // Arming also outlives a connection that brought no frame.
+    clickStart(*widget, camera.port());
+    QTcpSocket *first = camera.waitForViewer();
+    QVERIFY(first);
+    first->disconnectFromHost();
+    QTRY_COMPARE(log->count("Disconnected!"), 1);
+    QVERIFY(WidgetTestAccess::captureRequested(*widget));
+
+    clickStart(*widget, camera.port());
+    QVERIFY(camera.waitForViewer());
+    const QByteArray picture = jpeg(Qt::magenta);
+    camera.send(framed(picture));
+
+    QTRY_VERIFY(captureButton()->isEnabled());
+    QCOMPARE(readFile(snapshot(0)), picture);
+}
+
+void TestSnapshot::purge_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("directory");
+    QTest::addColumn<bool>("removed");
+
+    QTest::newRow("0.jpg") << "0.jpg" << false << true;
+    QTest::newRow("12.jpg") << "12.jpg" << false << true;
+    QTest::newRow("large number") << "2147483647.jpg" << false << true;
+    QTest::newRow("letters") << "a.jpg" << false << false;
+    QTest::newRow("two dots") << "x.y.jpg" << false << false;
+    QTest::newRow("number with two dots") << "1.5.jpg" << false << false;
+    QTest::newRow("leading zeros") << "007.jpg" << false << false;
+    QTest::newRow("double zero") << "00.jpg" << false << false;
+    QTest::newRow("upper case") << "A.JPG" << false << false;
+    QTest::newRow("upper-case suffix") << "0.JPG" << false << false;
+    QTest::newRow("mixed-case suffix") << "0.Jpg" << false << false;
+    QTest::newRow("jpeg suffix") << "b.jpeg" << false << false;
+    QTest::newRow("number, jpeg suffix") << "1.jpeg" << false << false;
+    QTest::newRow("suffix only") << ".jpg" << false << false;
+    QTest::newRow("negative") << "-1.jpg" << false << false;
+    QTest::newRow("plus sign") << "+1.jpg" << false << false;
+    QTest::newRow("leading space") << " 1.jpg" << false << false;
+    QTest::newRow("space before dot") << "1 .jpg" << false << false;
+    QTest::newRow("trailing space") << "1.jpg " << false << false;
+    QTest::newRow("trailing newline") << "1.jpg\n" << false << false;
+    QTest::newRow("backup copy") << "1.jpg.bak" << false << false;
+    QTest::newRow("non-ASCII digit") << QString::fromUtf8("\u0663.jpg") << false << false;
+    QTest::newRow("directory") << "3.jpg" << true << false;
+    QTest::newRow("in a subfolder") << "sub/5.jpg" << false << false;
+}
+
+void TestSnapshot::purge()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, directory);
+    QFETCH(bool, removed);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(name);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    if (directory)
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(writeFile(path, "picture"));
+    // A snapshot beside it shows that the purge did run.
+    QVERIFY(writeFile(dir.filePath("9.jpg"), "snapshot"));
+
+    purgeSnapshots(dir.path());
+
+    QVERIFY(!QFileInfo::exists(dir.filePath("9.jpg")));
+    QCOMPARE(!QFileInfo::exists(path), removed);
+    if (!removed && !directory)
+        QCOMPARE(readFile(path), QByteArray("picture"));
+}
+
+void TestSnapshot::constructionPurgesProgramDirectory()
+{
+    const QStringList snapshots = {programDir + "/5.jpg", programDir + "/10.jpg"};
+    const QStringList others
+        = {programDir + "/holiday.jpg", programDir + "/07.jpg", programDir + "/6.JPG"};
+    for (const QString &path : snapshots + others) {
+        QVERIFY(claim(path));
+        QVERIFY(writeFile(path, "picture"));
+    }
+    const QString directory = programDir + "/8.jpg";
+    QVERIFY(claim(directory));
+    QVERIFY(QDir().mkdir(directory));
+
+    Widget another;
+
+    for (const QString &path : snapshots)
+        QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
+    for (const QString &path : others)
+        QCOMPARE(readFile(path), QByteArray("picture"));
+    QVERIFY(QFileInfo(directory).isDir());
+    QCOMPARE(WidgetTestAccess::captureCount(another), 0);
+    QVERIFY(!WidgetTestAccess::captureRequested(another));
+}
+
+void TestSnapshot::unopenableSnapshot()
+{
+    // The next snapshot's name is taken by a directory.
+    QVERIFY(QDir().mkdir(snapshot(0)));
+
+    clickCapture();
+    const QByteArray picture = jpeg(Qt::red);
+    feed(framed(picture));
+
+    QCOMPARE(log->debugLines(), QStringList {"Capture failed!"});
+    QVERIFY(log->otherLines().isEmpty());
+    QVERIFY(QFileInfo(snapshot(0)).isDir());
+    QVERIFY(!WidgetTestAccess::captureRequested(*widget));
+    QVERIFY(captureButton()->isEnabled());
+    QVERIFY(displayStartsWith(picture));
+
+    // A retry goes on with the next number.
+    log->clear();
+    clickCapture();
+    feed(framed(picture));
+    QCOMPARE(readFile(snapshot(1)), picture);
+    QVERIFY(log->debugLines().isEmpty());
+}
+
+void TestSnapshot::unwritableSnapshot()
+{
+    QByteArray picture = jpeg(Qt::blue);
+    picture.append(20000, '\0');
+
+    clickCapture();
+    bool limited = false;
+    {
+        FileSizeLimit limit(4096);
+        limited = limit.active;
+        feed(framed(picture));
+    }
+    QVERIFY(limited);
+
+    QCOMPARE(log->debugLines(), QStringList {"Capture failed!"});
+    QVERIFY(!QFileInfo::exists(snapshot(0)));
+    QVERIFY(!WidgetTestAccess::captureRequested(*widget));
+    QVERIFY(captureButton()->isEnabled());
+    QVERIFY(displayStartsWith(picture));
+
+    log->clear();
+    clickCapture();
+    feed(framed(picture));
+    QCOMPARE(readFile(snapshot(1)), picture);
+    QVERIFY(log->debugLines().isEmpty());
+}
+
+void TestSnapshot::writeFailures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("length");
+    // Largest file this process may write, or -1 for no limit.
+    QTest::addColumn<int>("sizeLimit");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("parent is a regular file") << "plain/0.jpg" << 100 << -1 << false;
+    QTest::newRow("parent missing") << "missing/0.jpg" << 100 << -1 << false;
+    QTest::newRow("name taken by a directory") << "taken" << 100 << -1 << false;
+    QTest::newRow("nothing fits") << "0.jpg" << 100 << 0 << false;
+    QTest::newRow("fails on flush") << "0.jpg" << 100 << 10 << false;
+    QTest::newRow("fails on write") << "0.jpg" << 200000 << 1000 << false;
+    QTest::newRow("one byte too many") << "0.jpg" << 1001 << 1000 << false;
+    QTest::newRow("fits the limit exactly") << "0.jpg" << 1000 << 1000 << true;
+    QTest::newRow("no limit") << "0.jpg" << 200000 << -1 << true;
+}
+
+void TestSnapshot::writeFailures()
+{
+    QFETCH(QString, name);
+    QFETCH(int, length);
+    QFETCH(int, sizeLimit);
+    QFETCH(bool, written);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(writeFile(dir.filePath("plain"), "not a directory"));
+    QVERIFY(QDir(dir.path()).mkdir("taken"));
+    const QString path = dir.filePath(name);
+    const QByteArray data = awkwardBytes(length);
+
+    bool ok = false;
+    if (sizeLimit < 0) {
+        ok = writeSnapshotFile(path, data.constData(), data.size());
+    } else {
+        FileSizeLimit limit {rlim_t(sizeLimit)};
+        QVERIFY(limit.active);
+        ok = writeSnapshotFile(path, data.constData(), data.size());
+    }
+
+    QCOMPARE(ok, written);
+    if (written)
+        QCOMPARE(readFile(path), data);
+    else if (name != "taken")
+        QVERIFY(!QFileInfo::exists(path));
+    QCOMPARE(readFile(dir.filePath("plain")), QByteArray("not a directory"));
+    QVERIFY(QFileInfo(dir.filePath("taken")).isDir());
+}
+
+void TestSnapshot::writeReplacesOldContent()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("0.jpg");
+    QVERIFY(writeFile(path, QByteArray(5000, 'o')));
+
+    const QByteArray data = awkwardBytes(30);
+    QVERIFY(writeSnapshotFile(path, data.constData(), data.size()));
+
+    QCOMPARE(readFile(path), data);
+}
+
+void TestSnapshot::writesUnderNonAsciiDirectory()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QString::fromUtf8("Schnappsch\u00fcsse \u5199\u771f"));
+    QVERIFY(QDir().mkdir(folder));
+    const QByteArray data = jpeg(Qt::gray);
+
+    QVERIFY(writeSnapshotFile(folder + "/0.jpg", data.constData(), data.size()));
+
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList {"0.jpg"});
+    QCOMPARE(readFile(folder + "/0.jpg"), data);
+}
+
+QTEST_MAIN(TestSnapshot)
+#include "tst_snapshot.moc"
