@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
+#include <QRegion>
 
 #include <cstring>
 
@@ -59,14 +60,10 @@ qint64 countScans(const char *data, int length, qint64 limit)
 
 // Reads only the header (and, for a JPEG, counts its scans), so a frame is
 // judged before anything is allocated for its pixels.
-bool isAffordable(const char *data, int length)
+bool isAffordable(QImageReader &reader, const char *data, int length)
 {
     if (length <= 0)
         return false;
-    QByteArray bytes = QByteArray::fromRawData(data, length);
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
     const QSize size = reader.size();
     // A header the reader cannot size would not decode either.
     if (!size.isValid() || size.width() > kMaxPictureSide || size.height() > kMaxPictureSide)
@@ -90,6 +87,10 @@ FrameRateCounter frameRate;
 Orvex::Orvex(QWidget *parent) : QWidget(parent)
 {
     setFixedSize(kViewWidth, kViewHeight);
+    // The picture hides nearly all of the window behind the view: the paint
+    // below fills only what it leaves uncovered, rather than have the window
+    // paint its whole background there first at every frame.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     image = new QImage(kViewWidth, kViewHeight, QImage::Format_RGB32);
     image->fill(QColor(0, 0, 0));
 }
@@ -101,10 +102,14 @@ Orvex::~Orvex()
 
 void Orvex::showFrame(const char *data, int length)
 {
-    if (isAffordable(data, length))
-        image->loadFromData(reinterpret_cast<const uchar *>(data), length);
-    else
-        *image = QImage();
+    QByteArray bytes = QByteArray::fromRawData(data, qMax(0, length));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    // The reader that judged the header goes on to decode from where it
+    // stopped, as loading from the data would, without finding the format and
+    // parsing the header a second time.
+    QImageReader reader(&buffer);
+    *image = isAffordable(reader, data, length) ? reader.read() : QImage();
     update();
 }
 
@@ -114,6 +119,11 @@ void Orvex::paintEvent(QPaintEvent *)
 #if ORVEX_OVERLAY >= 2
     const int fps = frameRate.tick(lastTime, QTime::currentTime());
 #endif
+    QRegion uncovered(rect());
+    if (!image->isNull() && !image->hasAlphaChannel())
+        uncovered -= QRect(kPictureOrigin.toPoint(), image->size());
+    for (const QRect &band : uncovered)
+        painter.fillRect(band, palette().brush(backgroundRole()));
     painter.drawImage(kPictureOrigin, *image);
 #if ORVEX_OVERLAY >= 1
     drawCrosshair(painter);
