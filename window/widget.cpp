@@ -11,9 +11,10 @@
 
 namespace {
 
+// Zeroed, as the end of each frame leaves the assembly buffer.
 char *allocateFrameBuffer()
 {
-    return new (std::nothrow) char[kFrameBufferSize];
+    return new (std::nothrow) char[kFrameBufferSize]();
 }
 
 } // namespace
