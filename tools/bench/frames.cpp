@@ -1,0 +1,135 @@
+#include "frames.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QLinearGradient>
+#include <QPainter>
+
+#include <cstring>
+#include <random>
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+// Around what small camera modules produce by default.
+constexpr int kCameraQuality = 75;
+constexpr int kNoiseAmplitude = 28;
+
+// SOI, then COM with a 2-byte length covering itself, a tag and the number.
+const QByteArray kSequenceTag("\xFF\xFE\x00\x0A"
+                              "SEQ#",
+                              8);
+constexpr int kTaggedHeader = 2 + 8 + 4;
+
+QImage noisyScene(std::mt19937 &random, int index)
+{
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    {
+        QPainter painter(&image);
+        QLinearGradient sky(0, 0, 0, kHeight);
+        sky.setColorAt(0.0, QColor(70, 110, 170));
+        sky.setColorAt(1.0, QColor(150, 140, 110));
+        painter.fillRect(image.rect(), sky);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(60, 90, 50));
+        painter.drawEllipse(QPointF(160 + 8 * index, 360), 220, 90);
+        painter.setBrush(QColor(120, 60, 40));
+        painter.drawRect(380, 180 + index % 7, 140, 200);
+    }
+    std::uniform_int_distribution<int> noise(-kNoiseAmplitude, kNoiseAmplitude);
+    for (int y = 0; y < kHeight; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < kWidth; ++x) {
+            const QRgb p = line[x];
+            line[x] = qRgb(qBound(0, qRed(p) + noise(random), 255),
+                           qBound(0, qGreen(p) + noise(random), 255),
+                           qBound(0, qBlue(p) + noise(random), 255));
+        }
+    }
+    return image;
+}
+
+} // namespace
+
+FrameSet makeNoisyFrames(int count)
+{
+    std::mt19937 random(8080);
+    FrameSet frames;
+    for (int i = 0; i < count; ++i) {
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setQuality(kCameraQuality);
+        writer.write(noisyScene(random, i));
+        frames.push_back(jpeg);
+    }
+    return frames;
+}
+
+QByteArray withSequence(const QByteArray &jpeg, std::uint32_t sequence)
+{
+    const QByteArray plain = withoutSequence(jpeg);
+    QByteArray tagged;
+    tagged.reserve(plain.size() + kSequenceTag.size() + 4);
+    tagged.append(plain.constData(), 2);
+    tagged.append(kSequenceTag);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        tagged.append(char((sequence >> shift) & 0xFF));
+    tagged.append(plain.constData() + 2, plain.size() - 2);
+    return tagged;
+}
+
+bool readSequence(const char *frame, std::uint32_t *sequence)
+{
+    if (std::memcmp(frame + 2, kSequenceTag.constData(), size_t(kSequenceTag.size())) != 0)
+        return false;
+    const auto *n = reinterpret_cast<const unsigned char *>(frame + 2 + kSequenceTag.size());
+    *sequence = std::uint32_t(n[0]) << 24 | std::uint32_t(n[1]) << 16 | std::uint32_t(n[2]) << 8
+        | std::uint32_t(n[3]);
+    return true;
+}
+
+QByteArray withoutSequence(const QByteArray &jpeg)
+{
+    std::uint32_t ignored;
+    if (jpeg.size() < kTaggedHeader || !readSequence(jpeg.constData(), &ignored))
+        return jpeg;
+    return jpeg.left(2) + jpeg.mid(kTaggedHeader);
+}
+
+FrameSet cutFrames(QByteArray *stream)
+{
+    FrameSet frames;
+    int consumed = 0;
+    for (;;) {
+        const int start = stream->indexOf("J_S=", consumed);
+        if (start < 0)
+            break;
+        const int end = stream->indexOf("J_E;", start + 4);
+        if (end < 0)
+            break;
+        const QByteArray body = stream->mid(start + 4, end - start - 4);
+        if (body.startsWith("\xFF\xD8\xFF"))
+            frames.push_back(body);
+        consumed = end + 4;
+    }
+    stream->remove(0, consumed);
+    return frames;
+}
+
+bool writeFrameDirectory(const FrameSet &frames, const QString &directory)
+{
+    if (!QDir().mkpath(directory))
+        return false;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        QFile file(QDir(directory).filePath(QString::asprintf("%04zu.jpg", i)));
+        if (!file.open(QIODevice::WriteOnly) || file.write(frames[i]) != frames[i].size())
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,33 @@
+#ifndef FRAMES_H
+#define FRAMES_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+// The pictures a run works on, as complete JPEG files.
+using FrameSet = std::vector<QByteArray>;
+
+// Noisy 640x480 pictures (a soft scene under strong sensor-like noise, the
+// hard case for a decoder), encoded at a small camera's quality.
+FrameSet makeNoisyFrames(int count);
+
+// Every frame carries its number in a comment segment right after the
+// start-of-image marker. It changes nothing in the picture, keeps the
+// 0xFF 0xD8 0xFF start, and lets a paint tell which frame it shows from the
+// first bytes of the display buffer.
+QByteArray withSequence(const QByteArray &jpeg, std::uint32_t sequence);
+// The number a tagged frame carries; false for a frame without one.
+bool readSequence(const char *frame, std::uint32_t *sequence);
+// The frame as it was before withSequence.
+QByteArray withoutSequence(const QByteArray &jpeg);
+
+// Cuts marker-framed bytes into frame bodies, keeping those that start like
+// a JPEG; bytes after the last complete frame are left in the stream.
+FrameSet cutFrames(QByteArray *stream);
+
+bool writeFrameDirectory(const FrameSet &frames, const QString &directory);
+
+#endif // FRAMES_H

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the benchmarks and the camera simulator in Release, in build-bench/,
+# runs them and prints one Markdown table (progress goes to stderr).
+# Usage: tools/bench/run.sh [--rounds N] [--seconds S] [--latency-seconds S] [--ffmpeg none]
+# The machine is best left idle meanwhile: the numbers are CPU times and
+# latencies, and a busy neighbour shows in both.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+build=build-bench
+tools/deps.sh bench
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target orvex-bench-stream orvex-bench-e2e orvex-camsim >&2
+
+json="$(mktemp)"
+trap 'rm -f "$json"' EXIT
+echo "stream benchmark..." >&2
+"$build/tools/bench/orvex-bench-stream" --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true \
+    --benchmark_out="$json" --benchmark_out_format=json >&2
+"$build/tools/bench/orvex-bench-e2e" --camsim "$build/tools/camsim/orvex-camsim" \
+    --stream-json "$json" "$@"
