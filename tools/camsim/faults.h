@@ -1,0 +1,44 @@
+#ifndef FAULTS_H
+#define FAULTS_H
+
+#include <QByteArray>
+
+QT_BEGIN_NAMESPACE
+class QRandomGenerator;
+QT_END_NAMESPACE
+
+// The stream's framing, and the ways a frame or the gap between frames can be
+// spoilt on purpose to exercise a viewer.
+namespace Wire {
+
+extern const QByteArray kStartMarker;
+extern const QByteArray kEndMarker;
+
+// Frames made by --oversize-every are at least this long: past any 1 MiB buffer.
+constexpr int kOversizeBytes = 1024 * 1024 + 4096;
+
+// True when bytes hold J_S=, J_E=, J_S; or J_E;, any of which a viewer's
+// recogniser takes as a marker, cutting a frame short.
+bool containsMarker(const QByteArray &bytes);
+
+QByteArray wrap(const QByteArray &jpeg);
+
+// The same bytes, except that the first is 00: no longer a JPEG start.
+QByteArray breakStart(const QByteArray &jpeg);
+
+// A JPEG padded with comment segments right after its start-of-image marker
+// to at least kOversizeBytes; it still decodes to the same picture. Bytes that
+// do not start like a JPEG are padded at their end instead.
+QByteArray oversize(const QByteArray &jpeg);
+
+// 1 to 64 bytes for between frames. There is no 'J' among them, so they can
+// neither form a marker nor spoil the start marker that follows.
+QByteArray junk(QRandomGenerator &random);
+
+// The size of the next piece for --chunk random: often a few bytes, so that
+// markers are split, sometimes a few kilobytes.
+int randomChunkSize(QRandomGenerator &random);
+
+} // namespace Wire
+
+#endif // FAULTS_H
