@@ -18,7 +18,7 @@ rm -rf "$out"
 mkdir -p "$out"
 QT_QPA_PLATFORM=offscreen "$build/fuzz/orvex-fuzz-seeds" "$out"
 
-for tool in cjpeg djpeg jpegtran; do
+for tool in cjpeg djpeg jpegtran wrjpgcom; do
     command -v "$tool" >/dev/null || { echo "$tool missing: apt-get install libjpeg-turbo-progs" >&2; exit 1; }
 done
 
@@ -57,3 +57,19 @@ cat >"$tmp/scans.txt" <<'SCANS'
 0: 1-63, 1, 0;
 SCANS
 jpegtran -scans "$tmp/scans.txt" "$tmp/source.jpg" >"$tmp/a.jpg" && wrap jpegtran-scan-script 0 41 "$tmp/a.jpg"
+
+# Metadata the image library reads besides the pixels: an EXIF orientation
+# (the picture is turned on load), an ICC colour profile, and a comment that
+# holds a start marker.
+cjpeg -quality 30 "$tmp/source.ppm" >"$tmp/plain.jpg"
+{
+    head -c 2 "$tmp/plain.jpg"
+    printf '\377\341\000\042Exif\000\000MM\000\052\000\000\000\010'
+    printf '\000\001\001\022\000\003\000\000\000\001\000\006\000\000\000\000\000\000'
+    tail -c +3 "$tmp/plain.jpg"
+} >"$tmp/a.jpg" && wrap exif-orientation-6 4 43 "$tmp/a.jpg"
+icc=/usr/share/color/icc/ghostscript/srgb.icc
+if [ -f "$icc" ]; then
+    cjpeg -quality 30 -icc "$icc" "$tmp/source.ppm" >"$tmp/a.jpg" && wrap icc-srgb 0 47 "$tmp/a.jpg"
+fi
+wrjpgcom -comment "J_S= in a comment" "$tmp/plain.jpg" >"$tmp/a.jpg" && wrap comment-with-marker 0 53 "$tmp/a.jpg"
