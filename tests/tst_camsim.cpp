@@ -49,7 +49,6 @@ QVector<QByteArray> readFrames(QTcpSocket &socket, int count, int timeoutMs = 20
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         data += socket.readAll();
-        // Only the tail can hold a newly finished frame; the count needs the whole.
         if (data.count("J_E;") >= count)
             break;
         if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))
