@@ -79,6 +79,22 @@ inline QByteArray withExtraScans(const QByteArray &progressiveJpeg, int count)
     return progressiveJpeg.left(eoi) + extra + progressiveJpeg.mid(eoi);
 }
 
+// The same file grown to length bytes with comment segments, which the
+// decoder skips: as many bytes as a real frame of that size, as little work.
+inline QByteArray withPadding(const QByteArray &jpeg, int length)
+{
+    QByteArray padding;
+    int missing = length - jpeg.size();
+    while (missing >= 4) {
+        const int body = qMin(missing - 4, 65533);
+        const int segment = body + 2;
+        padding += QByteArray("\xFF\xFE", 2) + char(segment >> 8) + char(segment & 0xFF)
+            + QByteArray(body, 'x');
+        missing -= body + 4;
+    }
+    return jpeg.left(2) + padding + jpeg.mid(2);
+}
+
 // The JPEG start bytes followed by noise.
 inline QByteArray noiseAfterStart(int length, quint32 seed)
 {

@@ -36,6 +36,18 @@ QImage noPicture()
     return viewAfter(kUndecodable);
 }
 
+int scanCount(const QByteArray &jpeg)
+{
+    return jpeg.count(QByteArray("\xFF\xDA", 2));
+}
+
+// The fewest bytes a 4096 x 4096 frame with these scans may have.
+int bytesForScanWork(const QByteArray &jpeg)
+{
+    const qint64 work = qint64(scanCount(jpeg)) * 4096 * 4096;
+    return int((work + 8191) / 8192);
+}
+
 // A point inside the picture area, away from the edges JPEG blurs.
 const QPoint kInside(100, 100);
 
@@ -86,6 +98,11 @@ void TestHostile::frameIsDropped_data()
         << withDeclaredSize(progressive, 4096, 4096);
     QTest::newRow("just over 1024 pixels a byte")
         << withDeclaredSize(baseline, 4096, baseline.size() / 4 + 1);
+    const QByteArray large = withDeclaredSize(progressive, 4096, 4096);
+    QTest::newRow("scans just over 8192 pixels a byte")
+        << withPadding(large, bytesForScanWork(large) - 1);
+    QTest::newRow("33 scans of 4096 x 4096")
+        << withPadding(withExtraScans(large, 33 - scanCount(large)), 80000);
     QTest::newRow("truncated in the header") << baseline.left(100);
     QTest::newRow("start bytes then noise") << noiseAfterStart(4000, 7);
     QTest::newRow("zero width") << withDeclaredSize(baseline, 0, 48);
@@ -111,11 +128,15 @@ void TestHostile::frameIsShown_data()
     QTest::newRow("4096 wide") << withDeclaredSize(baseline, 4096, 8);
     QTest::newRow("4096 tall") << withDeclaredSize(baseline, 8, 4096);
     QTest::newRow("1024 pixels a byte") << withDeclaredSize(baseline, 4096, baseline.size() / 4);
+    const QByteArray large = withDeclaredSize(progressive, 4096, 4096);
+    QTest::newRow("scans at 8192 pixels a byte") << withPadding(large, bytesForScanWork(large));
+    QTest::newRow("32 scans of 4096 x 4096")
+        << withPadding(withExtraScans(large, 32 - scanCount(large)), 80000);
     // The flattest real pictures: one colour, as large as allowed.
     QTest::newRow("real flat 4096 x 4096 baseline") << solidJpeg(4096, 4096, Qt::red);
     QTest::newRow("real flat 4096 x 4096 progressive") << solidJpeg(4096, 4096, Qt::red, true);
-    QTest::newRow("a few spare scans at 640 x 480")
-        << withExtraScans(withDeclaredSize(progressive, 640, 480), 40);
+    QTest::newRow("40 spare scans in 20 KB at 640 x 480")
+        << withPadding(withExtraScans(withDeclaredSize(progressive, 640, 480), 40), 20000);
     QTest::newRow("real 640 x 480 baseline") << solidJpeg(640, 480, Qt::red);
     QTest::newRow("real 640 x 480 progressive") << solidJpeg(640, 480, Qt::red, true);
 }

@@ -28,15 +28,19 @@ constexpr int kMaxPictureSide = 4096;
 
 // The JPEG decoder walks every block of the picture once per scan, even for a
 // scan that carries no data, so ten bytes per scan can freeze the window for
-// minutes. Encoders write at most a few dozen scans; 64 scans of the largest
-// picture cost well under a second.
-constexpr qint64 kMaxScanPixels = 64 * qint64(kMaxPictureSide) * kMaxPictureSide;
+// minutes. Encoders write ten scans or so; 32 scans of the largest picture
+// cost about half a second.
+constexpr qint64 kMaxScanPixels = 32 * qint64(kMaxPictureSide) * kMaxPictureSide;
 
 // Huffman coding spends a bit or more per 8x8 block, so a whole frame holds at
 // most some 500 pixels a byte (a flat grey one, 255). Past that the decoder
 // makes up the picture, and a stream of such frames would keep the window
 // busy thousands of times longer than their bytes take to arrive.
 constexpr qint64 kMaxPixelsPerByte = 1024;
+// Summed over its scans, a real progressive frame decodes at most some 1700
+// pixels a byte (a flat one in the usual ten scans); 8192 leaves room for
+// longer scan scripts and bounds the decoding time per byte received.
+constexpr qint64 kMaxScanPixelsPerByte = 8192;
 
 // Counts start-of-scan markers, stopping once there are more than limit.
 // Entropy-coded data never holds 0xFF 0xDA (its 0xFF bytes are followed by 0x00
@@ -73,7 +77,7 @@ bool isAffordable(QImageReader &reader, const char *data, int length)
     const qint64 pixels = qMax<qint64>(1, qint64(size.width()) * size.height());
     if (pixels > kMaxPixelsPerByte * length)
         return false;
-    const qint64 maxScans = kMaxScanPixels / pixels;
+    const qint64 maxScans = qMin(kMaxScanPixels, kMaxScanPixelsPerByte * length) / pixels;
     return countScans(data, length, maxScans) <= maxScans;
 }
 
