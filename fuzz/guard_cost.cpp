@@ -2,13 +2,17 @@
 // through Orvex::showFrame against a bare QImage::loadFromData of the same
 // bytes, and how long the view spends on frames it refuses.
 //
-// usage: orvex-guard-cost [rounds]   (build in Release; run on an idle machine)
+// usage: orvex-guard-cost [rounds [JPEG files...]]
+//        (build in Release; run on an idle machine). Given files, it times
+//        only those, through showFrame, with the peak resident memory.
 
 #include "hostileframes.h"
 #include "orvex.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 
@@ -16,6 +20,8 @@
 #include <cstdio>
 #include <functional>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -52,6 +58,13 @@ double medianMicros(int rounds, const std::function<void()> &work)
     return times[size_t(rounds / 2)];
 }
 
+long peakResidentKiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
 void silence(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 } // namespace
@@ -73,6 +86,23 @@ int main(int argc, char *argv[])
             bare.loadFromData(reinterpret_cast<const uchar *>(f.constData()), f.size());
         };
     };
+
+    // Frames from files only: each run then reports its own peak memory.
+    if (argc > 2) {
+        std::printf("%-34s %8s %14s %s\n", "file", "bytes", "showFrame us", "peak resident");
+        for (int i = 2; i < argc; ++i) {
+            QFile file(QString::fromLocal8Bit(argv[i]));
+            if (!file.open(QIODevice::ReadOnly)) {
+                std::fprintf(stderr, "cannot read %s\n", argv[i]);
+                return 1;
+            }
+            const QByteArray frame = file.readAll();
+            const double micros = medianMicros(3, viewFrame(frame));
+            std::printf("%-34s %8d %14.1f %ld MiB\n", qPrintable(QFileInfo(file).fileName()),
+                        int(frame.size()), micros, peakResidentKiB() / 1024);
+        }
+        return 0;
+    }
 
     const QImage picture = cameraLikePicture();
     const QByteArray baseline = HostileFrames::encode(picture, false, 75);
@@ -109,5 +139,6 @@ int main(int argc, char *argv[])
                 medianMicros(rounds, viewFrame(flood640)), medianMicros(3, bareFrame(flood640)));
     std::printf("%-34s %8d %14.1f %14.1f\n", "4096x4096, 1000 empty scans", int(flood4096.size()),
                 medianMicros(rounds, viewFrame(flood4096)), medianMicros(3, bareFrame(flood4096)));
+
     return 0;
 }
