@@ -155,6 +155,7 @@ void TestSoak::soak()
     qint64 rssAfterWarmUp = -1;
     qint64 rssPeak = 0;
     qint64 nextRssSample = 0;
+    QStringList trend; // resident MiB at every tenth of the run
     QStringList failures;
 
     while (clock.elapsed() < seconds * 1000LL && failures.isEmpty()) {
@@ -196,6 +197,8 @@ void TestSoak::soak()
                 rssAfterWarmUp = rss;
             else
                 rssPeak = qMax(rssPeak, rss);
+            if (now >= trend.size() * seconds * 100LL)
+                trend << QString::number(rss / 1048576.0, 'f', 1);
             nextRssSample = now + 500;
         }
     }
@@ -204,6 +207,7 @@ void TestSoak::soak()
         QTest::mouseClick(form->pushButton, Qt::LeftButton);
 
     const qint64 growth = rssPeak - rssAfterWarmUp;
+    qInfo("soak: resident MiB at each tenth of the run: %s", qPrintable(trend.join(' ')));
     qInfo("soak: %d s, %d sessions (%d hostile), %d camera frames seen on show, longest wait "
           "for a new one %lld ms, event loop stalled at most %lld ms, %d Jpeg error lines, "
           "resident %.1f MiB after warm-up, peak %.1f MiB after (growth %.1f MiB)",
