@@ -28,6 +28,8 @@ djpeg -pnm "$tmp/source.jpg" >"$tmp/source.ppm"
 djpeg -pnm -grayscale "$tmp/source.jpg" >"$tmp/source.pgm"
 
 # wrap <name> <flags> <seed> <jpeg>: the two control bytes, then one frame.
+# The format string is built on purpose: it turns the numbers into bytes.
+# shellcheck disable=SC2059
 wrap() {
     { printf "\\$(printf %o "$2")\\$(printf %o "$3")J_S="; cat "$4"; printf 'J_E;'; } >"$out/$1"
 }

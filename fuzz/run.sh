@@ -34,10 +34,10 @@ mkdir -p "$work" "$scratch/artifacts"
 
 # The 512 MB limit is for the viewer: ASan's default 256 MB quarantine of
 # freed blocks would otherwise count against it after one large frame.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=64}
+export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=64}"
 # UBSan findings must stop the run like ASan's do.
-export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$repo/fuzz/lsan.supp:print_suppressions=0}
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$repo/fuzz/lsan.supp:print_suppressions=0}"
 export QT_QPA_PLATFORM=offscreen
 
 status=0
