@@ -313,7 +313,8 @@ public:
     {
         stop();
         process.reset(new QProcess);
-        process->setProcessChannelMode(QProcess::SeparateChannels);
+        // Its status lines would fill a pipe nobody reads and stall it.
+        process->setStandardErrorFile(QProcess::nullDevice());
         process->start(program, QStringList {"--port", "0"} + options);
         if (!process->waitForStarted(5000))
             return 0;
