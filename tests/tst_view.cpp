@@ -1,0 +1,252 @@
+#include "orvex.h"
+#include "widget.h"
+#include "widgettestaccess.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QPainter>
+#include <QtTest>
+
+#include <cstring>
+
+namespace {
+
+const QPoint kPictureOrigin(10, 10);
+
+// Where this program's overlay may draw over the picture: the readout in the
+// top-left corner and the crosshair with its circle. Pixels there are left to
+// the overlay's own test.
+const QRect kOverlayAreas[] = {QRect(14, 10, 80, 22), QRect(270, 190, 120, 120)};
+
+bool inOverlayArea(const QPoint &p)
+{
+    for (const QRect &area : kOverlayAreas) {
+        if (area.contains(p))
+            return true;
+    }
+    return false;
+}
+
+// A picture in which every pixel differs from its neighbours, so a shift or
+// a scaling by even one pixel shows.
+QImage pattern(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 7) & 0xff, (y * 5) & 0xff, ((x + y) * 3) & 0xff));
+    }
+    return image;
+}
+
+QByteArray jpeg(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    return bytes;
+}
+
+QByteArray solidJpeg(const QSize &size, const QColor &colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return jpeg(image);
+}
+
+bool similar(QRgb a, const QColor &b, int tolerance = 12)
+{
+    return qAbs(qRed(a) - b.red()) <= tolerance && qAbs(qGreen(a) - b.green()) <= tolerance
+        && qAbs(qBlue(a) - b.blue()) <= tolerance;
+}
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// Compares the rendering of the view against what it should show: picture
+// pixels inside picture (placed at (10, 10)), background elsewhere. Returns
+// the first mismatch, or an empty string.
+QString mismatch(const QImage &grabbed, const QImage &picture, QRgb background)
+{
+    const QRect pictureRect(kPictureOrigin, picture.size());
+    for (int y = 0; y < grabbed.height(); ++y) {
+        for (int x = 0; x < grabbed.width(); ++x) {
+            const QPoint p(x, y);
+            if (inOverlayArea(p))
+                continue;
+            const QRgb expected
+                = pictureRect.contains(p) ? picture.pixel(p - kPictureOrigin) : background;
+            const QRgb actual = grabbed.pixel(p);
+            if ((actual & 0xffffff) != (expected & 0xffffff))
+                return QString::asprintf("at (%d, %d): %06x, expected %06x", x, y,
+                                         actual & 0xffffff, expected & 0xffffff);
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void metaObject();
+    void blackPictureAtStart();
+    void backgroundIsNotBlack();
+    void framesDrawnUnscaledAt10_data();
+    void framesDrawnUnscaledAt10();
+    void undecodableFramePaintsNoPicture();
+    void goodFrameAfterUndecodableOne();
+    void frameDataNotKeptAfterCall();
+    void twoFramesBeforeEventLoopGiveOnePaint();
+
+private:
+    QImage grabView() const { return view->grab().toImage(); }
+    QRgb background() const { return window->palette().color(QPalette::Window).rgb(); }
+
+    Widget *window = nullptr;
+    Orvex *view = nullptr;
+    PaintCounter counter;
+};
+
+void TestView::init()
+{
+    window = new Widget;
+    view = WidgetTestAccess::view(*window);
+    view->installEventFilter(&counter);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTRY_VERIFY(counter.paints > 0);
+    QCoreApplication::processEvents();
+    counter.paints = 0;
+}
+
+void TestView::cleanup()
+{
+    delete window;
+    window = nullptr;
+    view = nullptr;
+}
+
+void TestView::metaObject()
+{
+    const QMetaObject &meta = Orvex::staticMetaObject;
+    QCOMPARE(meta.className(), "Orvex");
+    QCOMPARE(meta.superClass(), &QWidget::staticMetaObject);
+    QCOMPARE(meta.methodCount(), meta.methodOffset());
+    QCOMPARE(meta.propertyCount(), meta.propertyOffset());
+}
+
+void TestView::blackPictureAtStart()
+{
+    QImage black(640, 480, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    const QImage grabbed = grabView();
+    QCOMPARE(grabbed.size(), QSize(640, 480));
+    const QString error = mismatch(grabbed, black, background());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void TestView::backgroundIsNotBlack()
+{
+    QVERIFY(!similar(background(), Qt::black, 40));
+    // The bands around the picture are the window's own, as it paints them.
+    const QImage windowImage = window->grab().toImage();
+    QCOMPARE(windowImage.pixel(5, 5), background());
+    QCOMPARE(windowImage.pixel(645, 300), background());
+    QCOMPARE(windowImage.pixel(300, 485), background());
+}
+
+void TestView::framesDrawnUnscaledAt10_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("320x240") << QSize(320, 240);
+    QTest::newRow("640x480, clipped at the right and bottom") << QSize(640, 480);
+    QTest::newRow("800x600, larger than the view") << QSize(800, 600);
+    QTest::newRow("48x32") << QSize(48, 32);
+}
+
+void TestView::framesDrawnUnscaledAt10()
+{
+    QFETCH(QSize, size);
+    const QByteArray bytes = jpeg(pattern(size));
+    const QImage decoded = QImage::fromData(bytes);
+    QCOMPARE(decoded.size(), size);
+
+    view->showFrame(bytes.constData(), bytes.size());
+    QTRY_VERIFY(counter.paints > 0);
+
+    const QString error = mismatch(grabView(), decoded, background());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void TestView::undecodableFramePaintsNoPicture()
+{
+    const QByteArray broken = QByteArray::fromHex("ffd8ffd9");
+    view->showFrame(broken.constData(), broken.size());
+    QTRY_VERIFY(counter.paints > 0);
+
+    const QString error = mismatch(grabView(), QImage(), background());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void TestView::goodFrameAfterUndecodableOne()
+{
+    const QByteArray broken = QByteArray::fromHex("ffd8ffe000104a464946");
+    view->showFrame(broken.constData(), broken.size());
+    const QByteArray good = jpeg(pattern(QSize(320, 240)));
+    view->showFrame(good.constData(), good.size());
+    QTRY_VERIFY(counter.paints > 0);
+
+    const QString error = mismatch(grabView(), QImage::fromData(good), background());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void TestView::frameDataNotKeptAfterCall()
+{
+    const QByteArray bytes = jpeg(pattern(QSize(320, 240)));
+    const QImage decoded = QImage::fromData(bytes);
+    QByteArray scratch = bytes;
+    view->showFrame(scratch.constData(), scratch.size());
+    std::memset(scratch.data(), 0, size_t(scratch.size()));
+    QTRY_VERIFY(counter.paints > 0);
+
+    const QString error = mismatch(grabView(), decoded, background());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void TestView::twoFramesBeforeEventLoopGiveOnePaint()
+{
+    const QByteArray first = solidJpeg(QSize(640, 480), QColor(200, 30, 30));
+    const QByteArray second = solidJpeg(QSize(640, 480), QColor(30, 30, 200));
+
+    view->showFrame(first.constData(), first.size());
+    view->showFrame(second.constData(), second.size());
+    QCOMPARE(counter.paints, 0);
+
+    QTRY_COMPARE(counter.paints, 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(counter.paints, 1);
+
+    QVERIFY(similar(grabView().pixel(100, 400), QColor(30, 30, 200)));
+}
+
+QTEST_MAIN(TestView)
+
+#include "tst_view.moc"
