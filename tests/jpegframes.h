@@ -21,16 +21,21 @@ inline const QByteArray endMarker()
     return QByteArrayLiteral("J_E;");
 }
 
-// A JPEG file of one solid colour.
-inline QByteArray jpeg(const QColor &colour, const QSize &size = QSize(160, 120))
+inline QByteArray jpeg(const QImage &image)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", 95);
     return bytes;
+}
+
+// A JPEG file of one solid colour.
+inline QByteArray jpeg(const QColor &colour, const QSize &size = QSize(160, 120))
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return jpeg(image);
 }
 
 inline QByteArray framed(const QByteArray &body)
@@ -49,6 +54,11 @@ inline bool similar(const QColor &a, const QColor &b, int tolerance = 12)
 {
     return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
         && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+inline bool similar(QRgb a, const QColor &b, int tolerance = 12)
+{
+    return similar(QColor(a), b, tolerance);
 }
 
 } // namespace JpegFrames

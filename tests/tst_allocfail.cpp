@@ -1,3 +1,4 @@
+#include "jpegframes.h"
 #include "mainrunner.h"
 #include "orvex.h"
 #include "widget.h"
@@ -13,6 +14,8 @@
 #include <new>
 
 namespace {
+
+using namespace JpegFrames;
 
 // Which of the next frame-buffer sized requests fail: bit 0 the first
 // (frameBuffer), bit 1 the second (displayBuffer).
@@ -34,13 +37,7 @@ public:
 
 QByteArray framedJpeg()
 {
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
-    return "J_S=" + bytes + "J_E;";
+    return framed(jpeg(Qt::white, QSize(64, 48)));
 }
 
 } // namespace

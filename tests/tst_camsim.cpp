@@ -1,5 +1,6 @@
 #include "camsimprocess.h"
 #include "framecode.h"
+#include "jpegframes.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -71,13 +72,7 @@ qint64 frameNumber(const QByteArray &jpeg)
 
 QByteArray jpegOf(const QColor &color)
 {
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return bytes;
+    return JpegFrames::jpeg(color, QSize(64, 48));
 }
 
 qint64 monotonicNs()

@@ -1,3 +1,4 @@
+#include "jpegframes.h"
 #include "orvex.h"
 #include "widget.h"
 #include "widgettestaccess.h"
@@ -14,6 +15,8 @@
 #endif
 
 namespace {
+
+using namespace JpegFrames;
 
 constexpr bool kCrosshair = ORVEX_OVERLAY >= 1;
 constexpr bool kReadout = ORVEX_OVERLAY >= 2;
@@ -41,21 +44,9 @@ bool isGreenTinted(QRgb c)
     return qGreen(c) > 100 && qGreen(c) > qRed(c) + 60;
 }
 
-bool similar(QRgb a, const QColor &b, int tolerance = 12)
-{
-    return qAbs(qRed(a) - b.red()) <= tolerance && qAbs(qGreen(a) - b.green()) <= tolerance
-        && qAbs(qBlue(a) - b.blue()) <= tolerance;
-}
-
 QByteArray solidJpeg(const QSize &size, const QColor &colour)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    return bytes;
+    return jpeg(colour, size);
 }
 
 // Whether any pixel within one pixel of p satisfies test: thin outlines may

@@ -1,3 +1,4 @@
+#include "jpegframes.h"
 #include "orvex.h"
 #include "widget.h"
 #include "widgettestaccess.h"
@@ -10,6 +11,8 @@
 #include <cstring>
 
 namespace {
+
+using namespace JpegFrames;
 
 const QPoint kPictureOrigin(10, 10);
 
@@ -39,26 +42,9 @@ QImage pattern(const QSize &size)
     return image;
 }
 
-QByteArray jpeg(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    return bytes;
-}
-
 QByteArray solidJpeg(const QSize &size, const QColor &colour)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    return jpeg(image);
-}
-
-bool similar(QRgb a, const QColor &b, int tolerance = 12)
-{
-    return qAbs(qRed(a) - b.red()) <= tolerance && qAbs(qGreen(a) - b.green()) <= tolerance
-        && qAbs(qBlue(a) - b.blue()) <= tolerance;
+    return jpeg(colour, size);
 }
 
 class PaintCounter : public QObject
