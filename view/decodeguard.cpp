@@ -1,0 +1,67 @@
+#include "decodeguard.h"
+
+#include <QImageReader>
+#include <QSize>
+
+#include <cstring>
+
+namespace {
+
+// The camera is not trusted: a few hundred bytes can declare a picture of
+// gigabytes. 4096 x 4096 at 32 bits is 64 MiB, affordable even in 32 bits.
+constexpr int kMaxPictureSide = 4096;
+
+// The JPEG decoder walks every block of the picture once per scan, even for a
+// scan that carries no data, so ten bytes per scan can freeze the window for
+// minutes. Encoders write ten scans or so; 32 scans of the largest picture
+// cost about half a second.
+constexpr qint64 kMaxScanPixels = 32 * qint64(kMaxPictureSide) * kMaxPictureSide;
+
+// Huffman coding spends a bit or more per 8x8 block, so a whole frame holds at
+// most some 500 pixels a byte (a flat grey one, 255). Past that the decoder
+// makes up the picture, and a stream of such frames would keep the window
+// busy thousands of times longer than their bytes take to arrive.
+constexpr qint64 kMaxPixelsPerByte = 1024;
+// Summed over its scans, a real progressive frame decodes at most some 1700
+// pixels a byte (a flat one in the usual ten scans); 8192 leaves room for
+// longer scan scripts and bounds the decoding time per byte received.
+constexpr qint64 kMaxScanPixelsPerByte = 8192;
+
+// Counts start-of-scan markers, stopping once there are more than limit.
+// Entropy-coded data never holds 0xFF 0xDA (its 0xFF bytes are followed by 0x00
+// or a restart marker), so this never undercounts; metadata may make it
+// overcount, which errs on the safe side.
+qint64 countScans(const char *data, int length, qint64 limit)
+{
+    qint64 scans = 0;
+    const char *p = data;
+    const char *const end = data + length;
+    while (p < end && scans <= limit) {
+        const auto *ff = static_cast<const char *>(std::memchr(p, 0xFF, size_t(end - p)));
+        if (!ff || ff + 1 == end)
+            break;
+        if (static_cast<unsigned char>(ff[1]) == 0xDA)
+            ++scans;
+        p = ff + 1;
+    }
+    return scans;
+}
+
+} // namespace
+
+bool isAffordable(QImageReader &reader, const char *data, int length)
+{
+    if (length <= 0)
+        return false;
+    const QSize size = reader.size();
+    // A header the reader cannot size would not decode either.
+    if (!size.isValid() || size.width() > kMaxPictureSide || size.height() > kMaxPictureSide)
+        return false;
+    if (reader.format() != "jpeg")
+        return true;
+    const qint64 pixels = qMax<qint64>(1, qint64(size.width()) * size.height());
+    if (pixels > kMaxPixelsPerByte * length)
+        return false;
+    const qint64 maxScans = qMin(kMaxScanPixels, kMaxScanPixelsPerByte * length) / pixels;
+    return countScans(data, length, maxScans) <= maxScans;
+}
