@@ -10,6 +10,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QTime>
+#include <QtMath>
 
 #include <cmath>
 
