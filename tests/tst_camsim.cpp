@@ -15,6 +15,9 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+// The memory query of kernel32 itself, present since Windows 7: no psapi.dll.
+#define PSAPI_VERSION 2
+#include <psapi.h>
 #endif
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -104,7 +107,7 @@ qint64 residentKiB(qint64 pid)
     if (!process)
         return -1;
     PROCESS_MEMORY_COUNTERS counters = {};
-    const bool ok = K32GetProcessMemoryInfo(process, &counters, sizeof counters);
+    const bool ok = GetProcessMemoryInfo(process, &counters, sizeof counters);
     CloseHandle(process);
     return ok ? qint64(counters.WorkingSetSize / 1024) : -1;
 }

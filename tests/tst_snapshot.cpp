@@ -108,12 +108,13 @@ public:
 
     static const char *unavailable()
     {
-#ifdef Q_PROCESSOR_X86_64
-        if (runsUnderWine())
-            return nullptr;
+        if (!runsUnderWine())
+            return "Windows has no file size limit, and a full disk cannot be made here";
+#ifndef Q_PROCESSOR_X86_64
+        return "the Linux file size limit is set only from 64-bit code under Wine";
+#else
+        return nullptr;
 #endif
-        return "Windows has no file size limit, and a full disk cannot be made here; "
-               "it can under 64-bit Wine";
     }
 
     bool active = false;

@@ -78,7 +78,9 @@ pixel() {
     convert "$work/shot.png" -format "%[fx:int(255*p{$1}.r)] %[fx:int(255*p{$1}.g)] %[fx:int(255*p{$1}.b)]" info:
 }
 close_to() {
-    local a=($1) b=($2)
+    local a b
+    read -ra a <<<"$1"
+    read -ra b <<<"$2"
     for i in 0 1 2; do
         local d=$((a[i] - b[i]))
         [ ${d#-} -le 40 ] || return 1
