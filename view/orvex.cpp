@@ -10,10 +10,6 @@
 #include <QPainter>
 #include <QRegion>
 
-#ifndef ORVEX_OVERLAY
-#error "ORVEX_OVERLAY must be 0 (picture only), 1 (crosshair) or 2 (crosshair and frame rate)"
-#endif
-
 namespace {
 
 constexpr int kViewWidth = 640;

@@ -2,6 +2,13 @@
 #define ORVEX_H
 
 #include <QWidget>
+
+// The class's layout depends on the program's overlay: only files compiled
+// once per program may include this.
+#ifndef ORVEX_OVERLAY
+#error "ORVEX_OVERLAY must be 0 (picture only), 1 (crosshair) or 2 (crosshair and frame rate)"
+#endif
+
 #if ORVEX_OVERLAY >= 2
 #include <QTime>
 #endif

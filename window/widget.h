@@ -37,6 +37,9 @@ private:
     void consumeChunk(const char *data, qint64 size);
     void endOfFrame();
     void saveSnapshot();
+    // In widgetview.cpp, with the members that need Orvex's definition.
+    void createView();
+    void showInView(const char *data, int length);
 
     WidgetForm *form = nullptr;
     Orvex *view = nullptr;
