@@ -9,6 +9,7 @@
 //   rest     the stream as the socket would deliver it
 
 #include "orvex.h"
+#include "snapshot.h"
 #include "widget.h"
 #include "widgetform.h"
 #include "widgettestaccess.h"
@@ -127,6 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // does not fill the disk.
     const QString directory = QCoreApplication::applicationDirPath();
     for (qint32 n = firstSnapshot; n < WidgetTestAccess::captureCount(widget); ++n)
-        QFile::remove(directory + QString::asprintf("/%d.jpg", n));
+        QFile::remove(snapshotPath(directory, n));
     return 0;
 }
