@@ -24,9 +24,9 @@ bool readSequence(const char *frame, std::uint32_t *sequence);
 // The frame as it was before withSequence.
 QByteArray withoutSequence(const QByteArray &jpeg);
 
-// Cuts marker-framed bytes into frame bodies, keeping those that start like
-// a JPEG; bytes after the last complete frame are left in the stream.
-FrameSet cutFrames(QByteArray *stream);
+// Reads count frames of a camera on 127.0.0.1:port straight off its stream,
+// keeping those that start like a JPEG, without their numbers.
+FrameSet captureFrames(quint16 port, int count);
 
 bool writeFrameDirectory(const FrameSet &frames, const QString &directory);
 

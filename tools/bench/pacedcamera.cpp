@@ -1,5 +1,7 @@
 #include "pacedcamera.h"
 
+#include "wire.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -12,8 +14,9 @@
 
 namespace {
 
-// Where the number sits in a wrapped frame: after "J_S=", the SOI and the tag.
-constexpr int kSequenceOffset = 4 + 2 + 8;
+// Where the number sits in a wrapped frame: after the start marker, the SOI
+// and the tag.
+constexpr int kSequenceOffset = kMarkerLength + 2 + 8;
 
 bool sendAll(int socket, const char *data, size_t size)
 {
@@ -35,7 +38,7 @@ PacedCamera::PacedCamera(const FrameSet &pictures, double fps)
     : interval(std::chrono::nanoseconds(fps > 0 ? std::int64_t(1e9 / fps) : 0))
 {
     for (const QByteArray &picture : pictures)
-        frames.push_back("J_S=" + withSequence(picture, 0) + "J_E;");
+        frames.push_back(framed(withSequence(picture, 0)));
 }
 
 PacedCamera::~PacedCamera()

@@ -5,6 +5,7 @@
 #include "allocationcounter.h"
 #include "widget.h"
 #include "widgettestaccess.h"
+#include "wire.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -22,9 +23,6 @@ constexpr int kChunkSize = 64 * 1024;
 constexpr int kFrameCount = 96;
 constexpr int kMinFrameBytes = 20 * 1024;
 constexpr int kMaxFrameBytes = 200 * 1024;
-
-const QByteArray kStartMarker("J_S=");
-const QByteArray kEndMarker("J_E;");
 
 Widget *widget = nullptr;
 
@@ -50,7 +48,7 @@ QByteArray makeStream(bool good)
             body[at + 1] = 'x';
         const char head[3] = {good ? '\xFF' : '\0', good ? '\xD8' : '\0', good ? '\xFF' : '\0'};
         std::memcpy(body.data(), head, sizeof head);
-        stream += kStartMarker + body + kEndMarker;
+        stream += framed(body);
     }
     return stream;
 }
@@ -145,17 +143,12 @@ BENCHMARK(BM_RecogniserGoodFrames)->Unit(benchmark::kMillisecond);
 void BM_ShowFrameOnly(benchmark::State &state)
 {
     const QByteArray &stream = goodStream();
-    std::vector<std::pair<const char *, int>> frames;
-    for (int at = stream.indexOf(kStartMarker); at >= 0;
-         at = stream.indexOf(kStartMarker, at + 1)) {
-        const int body = at + kStartMarker.size();
-        frames.emplace_back(stream.constData() + body, stream.indexOf(kEndMarker, body) - body);
-    }
+    const QVector<QByteArray> frames = SplitStream::of(stream).frames;
     Orvex *view = WidgetTestAccess::view(*widget);
     const long long before = allocationCount();
     for (auto _ : state) {
-        for (const auto &frame : frames)
-            view->showFrame(frame.first, frame.second);
+        for (const QByteArray &frame : frames)
+            view->showFrame(frame.constData(), frame.size());
     }
     reportPerFrame(state, stream.size(), int(frames.size()), allocationCount() - before);
 }
@@ -165,7 +158,7 @@ BENCHMARK(BM_ShowFrameOnly)->Unit(benchmark::kMillisecond);
 // time is the clear of what it stored, the check and the log line.
 void BM_FrameEndRejected(benchmark::State &state)
 {
-    const QByteArray frame("J_S=abcJ_E;");
+    const QByteArray frame = framed("abc");
     const long long before = allocationCount();
     for (auto _ : state)
         WidgetTestAccess::feed(*widget, frame);
@@ -177,7 +170,7 @@ BENCHMARK(BM_FrameEndRejected);
 // decode attempt, which BM_ShowFrameTiny measures alone.
 void BM_FrameEndGood(benchmark::State &state)
 {
-    const QByteArray frame("J_S=\xFF\xD8\xFF\xD9J_E;");
+    const QByteArray frame = framed("\xFF\xD8\xFF\xD9");
     const long long before = allocationCount();
     for (auto _ : state)
         WidgetTestAccess::feed(*widget, frame);

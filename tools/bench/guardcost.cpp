@@ -6,8 +6,9 @@
 //        (build in Release; run on an idle machine). Given files, it times
 //        only those, through showFrame, with the peak resident memory.
 
-#include "hostileframes.h"
+#include "jpegfiles.h"
 #include "orvex.h"
+#include "stats.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -56,8 +57,7 @@ double medianMicros(int rounds, const std::function<void()> &work)
         work();
         times.push_back(double(timer.nsecsElapsed()) / 1000.0);
     }
-    std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
-    return times[size_t(rounds / 2)];
+    return median(std::move(times));
 }
 
 long peakResidentKiB()
@@ -127,8 +127,8 @@ int main(int argc, char *argv[])
     }
 
     const QImage picture = cameraLikePicture();
-    const QByteArray baseline = HostileFrames::encode(picture, false, 75);
-    const QByteArray progressive = HostileFrames::encode(picture, true, 75);
+    const QByteArray baseline = encodeJpeg(picture);
+    const QByteArray progressive = encodeJpeg(picture, {75, true});
 
     std::printf("%-34s %8s %14s %14s %10s %10s\n", "frame", "bytes", "showFrame us",
                 "loadFromData us", "added us", "checks us");
@@ -147,12 +147,10 @@ int main(int argc, char *argv[])
 
     // Refused frames: the view's time, and what decoding would have cost
     // (only where that is affordable to find out).
-    const QByteArray small = HostileFrames::solidJpeg(64, 48, Qt::red, true);
-    const QByteArray bomb = HostileFrames::withDeclaredSize(baseline, 40000, 40000);
-    const QByteArray flood640
-        = HostileFrames::withExtraScans(HostileFrames::withDeclaredSize(small, 640, 480), 20000);
-    const QByteArray flood4096
-        = HostileFrames::withExtraScans(HostileFrames::withDeclaredSize(small, 4096, 4096), 1000);
+    const QByteArray small = solidJpeg(Qt::red, QSize(64, 48), {75, true});
+    const QByteArray bomb = withDeclaredSize(baseline, 40000, 40000);
+    const QByteArray flood640 = withExtraScans(withDeclaredSize(small, 640, 480), 20000);
+    const QByteArray flood4096 = withExtraScans(withDeclaredSize(small, 4096, 4096), 1000);
     std::printf("\n%-34s %8s %14s %14s\n", "refused frame", "bytes", "showFrame us",
                 "loadFromData us");
     std::printf("%-34s %8d %14.1f %14s\n", "40000x40000 bomb", int(bomb.size()),
