@@ -39,9 +39,9 @@ QByteArray withDeclaredSize(QByteArray jpeg, int width, int height);
 QByteArray withExtraScans(const QByteArray &progressiveJpeg, int count);
 
 // The same file grown with comment segments right after its start, which the
-// decoder skips, to exactly length bytes (to four when fewer are missing): as
-// many bytes as a real frame of that size, as little work. pattern fills the
-// comments.
+// decoder skips, to exactly length bytes (a segment takes four at the least,
+// so one to three missing bytes come out as four): as many bytes as a real
+// frame of that size, as little work. pattern fills the comments.
 QByteArray withPadding(const QByteArray &jpeg, int length,
                        const QByteArray &pattern = QByteArrayLiteral("x"));
 
