@@ -10,6 +10,14 @@ constexpr int kStopTimeoutMs = 5000;
 
 } // namespace
 
+CamsimProcess::~CamsimProcess()
+{
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(kStopTimeoutMs);
+    }
+}
+
 bool CamsimProcess::start(const QStringList &args)
 {
     stop();

@@ -10,7 +10,8 @@ class CamsimProcess
 {
 public:
     explicit CamsimProcess(const QString &program) : program(program) { }
-    ~CamsimProcess() { stop(); }
+    // Kills it: a clean exit would only cost time once its user is done.
+    ~CamsimProcess();
     CamsimProcess(const CamsimProcess &) = delete;
     CamsimProcess &operator=(const CamsimProcess &) = delete;
 
