@@ -79,10 +79,10 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(silence);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 500;
 
-    QImage picture;
+    QImage decoded;
     QImage bare;
-    auto viewFrame = [&picture](const QByteArray &f) {
-        return [&picture, &f] { decodeFrame(f.constData(), f.size(), &picture); };
+    auto viewFrame = [&decoded](const QByteArray &f) {
+        return [&decoded, &f] { decodeFrame(f.constData(), f.size(), &decoded); };
     };
     // The checks alone, made with the same calls as the view makes them, to
     // show their share apart from the decoding they precede.
