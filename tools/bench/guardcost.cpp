@@ -1,13 +1,14 @@
 // Measures what the view's frame checks cost: a camera-like 640x480 frame
-// through Orvex::showFrame against a bare QImage::loadFromData of the same
-// bytes, and how long the view spends on frames it refuses.
+// through the view's decode step (decodeFrame, run by its paint) against a
+// bare QImage::loadFromData of the same bytes, and how long the view spends on
+// frames it refuses.
 //
 // usage: orvex-guard-cost [rounds [JPEG files...]]
 //        (build in Release; run on an idle machine). Given files, it times
-//        only those, through showFrame, with the peak resident memory.
+//        only those, through decodeFrame, with the peak resident memory.
 
+#include "decodeguard.h"
 #include "jpegfiles.h"
-#include "orvex.h"
 #include "stats.h"
 
 #include <QApplication>
@@ -78,10 +79,10 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(silence);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 500;
 
-    Orvex view(nullptr);
+    QImage decoded;
     QImage bare;
-    auto viewFrame = [&view](const QByteArray &f) {
-        return [&view, &f] { view.showFrame(f.constData(), f.size()); };
+    auto viewFrame = [&decoded](const QByteArray &f) {
+        return [&decoded, &f] { decodeFrame(f.constData(), f.size(), &decoded); };
     };
     // The checks alone, made with the same calls as the view makes them, to
     // show their share apart from the decoding they precede.
@@ -111,7 +112,7 @@ int main(int argc, char *argv[])
 
     // Frames from files only: each run then reports its own peak memory.
     if (argc > 2) {
-        std::printf("%-34s %8s %14s %s\n", "file", "bytes", "showFrame us", "peak resident");
+        std::printf("%-34s %8s %14s %s\n", "file", "bytes", "decodeFrame us", "peak resident");
         for (int i = 2; i < argc; ++i) {
             QFile file(QString::fromLocal8Bit(argv[i]));
             if (!file.open(QIODevice::ReadOnly)) {
@@ -130,7 +131,7 @@ int main(int argc, char *argv[])
     const QByteArray baseline = encodeJpeg(picture);
     const QByteArray progressive = encodeJpeg(picture, {75, true});
 
-    std::printf("%-34s %8s %14s %14s %10s %10s\n", "frame", "bytes", "showFrame us",
+    std::printf("%-34s %8s %14s %14s %10s %10s\n", "frame", "bytes", "decodeFrame us",
                 "loadFromData us", "added us", "checks us");
     for (const auto &[name, frame] : {std::pair {"640x480 baseline q75", baseline},
                                       std::pair {"640x480 progressive q75", progressive}}) {
@@ -151,7 +152,7 @@ int main(int argc, char *argv[])
     const QByteArray bomb = withDeclaredSize(baseline, 40000, 40000);
     const QByteArray flood640 = withExtraScans(withDeclaredSize(small, 640, 480), 20000);
     const QByteArray flood4096 = withExtraScans(withDeclaredSize(small, 4096, 4096), 1000);
-    std::printf("\n%-34s %8s %14s %14s\n", "refused frame", "bytes", "showFrame us",
+    std::printf("\n%-34s %8s %14s %14s\n", "refused frame", "bytes", "decodeFrame us",
                 "loadFromData us");
     std::printf("%-34s %8d %14.1f %14s\n", "40000x40000 bomb", int(bomb.size()),
                 medianMicros(rounds, viewFrame(bomb)), "(6.4 GB)");
