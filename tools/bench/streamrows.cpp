@@ -17,9 +17,18 @@ void addStreamRows(Table &table, const QString &jsonPath)
         table.row("stream benchmark", "not run", jsonPath);
         return;
     }
+    // A counter that is 0 in every repetition gets a coefficient of variation
+    // of NaN, which Google Benchmark writes as is, though it is not JSON.
+    QByteArray json = file.readAll();
+    json.replace(": -NaN", ": null").replace(": NaN", ": null");
+    QJsonParseError error {};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (document.isNull()) {
+        table.row("stream benchmark", "unreadable", error.errorString());
+        return;
+    }
     QHash<QString, QJsonObject> results;
-    for (const QJsonValue &value :
-         QJsonDocument::fromJson(file.readAll())["benchmarks"].toArray()) {
+    for (const QJsonValue &value : document["benchmarks"].toArray()) {
         const QJsonObject b = value.toObject();
         // With repetitions, keep the median; without, the single run.
         QString name = b["name"].toString();
