@@ -1,5 +1,6 @@
 #include "decodefloors.h"
 
+#include "decodeguard.h"
 #include "stats.h"
 #include "widgettestaccess.h"
 
@@ -55,6 +56,18 @@ double turboDecodeMs(const FrameSet &frames, double minMs)
     });
     tjDestroy(handle);
     return ms;
+}
+
+double decodeFrameMs(const FrameSet &frames, double minMs, PictureStorage storage)
+{
+    QImage kept;
+    return decodeLoopMs(frames, minMs, [&kept, storage](const QByteArray &frame) {
+        QImage fresh;
+        QImage *picture = storage == PictureStorage::Reused ? &kept : &fresh;
+        decodeFrame(frame.constData(), frame.size(), picture);
+        if (picture->isNull())
+            qFatal("the view's decode refused a benchmark frame");
+    });
 }
 
 double showFrameMs(const FrameSet &frames, double minMs)

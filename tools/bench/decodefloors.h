@@ -10,8 +10,17 @@
 double qtDecodeMs(const FrameSet &frames, double minMs);
 double turboDecodeMs(const FrameSet &frames, double minMs);
 
-// The view's own decode step (Orvex::showFrame) on a window that is not
-// shown, so no paint follows.
+enum class PictureStorage {
+    Reused, // decoded over the last frame's picture, as the view does
+    Fresh, // a new picture for every frame
+};
+
+// The view's decode step (decodeFrame: header checks, then the decode).
+double decodeFrameMs(const FrameSet &frames, double minMs, PictureStorage storage);
+
+// Orvex::showFrame on a window that is not shown, so no paint, hence no
+// decode, follows: what a frame superseded before the next paint costs the
+// view.
 double showFrameMs(const FrameSet &frames, double minMs);
 
 // One repaint of the view showing frame, with what the window draws below it.

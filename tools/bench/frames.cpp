@@ -23,8 +23,12 @@ constexpr int kHeight = 480;
 constexpr int kCameraQuality = 75;
 constexpr int kNoiseAmplitude = 28;
 
-// SOI, then COM with a 2-byte length covering itself, a tag and the number.
-const QByteArray kSequenceTag("\xFF\xFE\x00\x0A"
+// SOI, then an APP15 segment with a 2-byte length covering itself, a tag and
+// the number. Not a comment: Qt's reader turns a comment into the picture's
+// text, and the view decodes a frame into a fresh picture after one that
+// brought text, so a comment would take the reuse of the picture's storage
+// out of every measurement. Qt skips APP15 unread.
+const QByteArray kSequenceTag("\xFF\xEF\x00\x0A"
                               "SEQ#",
                               8);
 constexpr int kTaggedHeader = 2 + 8 + 4;

@@ -14,7 +14,7 @@ using FrameSet = std::vector<QByteArray>;
 // hard case for a decoder), encoded at a small camera's quality.
 FrameSet makeNoisyFrames(int count);
 
-// Every frame carries its number in a comment segment right after the
+// Every frame carries its number in an application segment right after the
 // start-of-image marker. It changes nothing in the picture, keeps the
 // 0xFF 0xD8 0xFF start, and lets a paint tell which frame it shows from the
 // first bytes of the display buffer.

@@ -41,6 +41,12 @@ PacedCamera::PacedCamera(const FrameSet &pictures, double fps)
         frames.push_back(framed(withSequence(picture, 0)));
 }
 
+PacedCamera::PacedCamera(const FrameSet &pictures, std::chrono::milliseconds floodTime)
+    : PacedCamera(pictures, 0.0)
+{
+    flood = floodTime;
+}
+
 PacedCamera::~PacedCamera()
 {
     stop();
@@ -111,9 +117,12 @@ void PacedCamera::run()
 
     const Clock::time_point begin = Clock::now();
     for (std::uint32_t k = 0; !stopping; ++k) {
+        // A flood never pauses: send() blocks while the viewer's socket is
+        // full, and that alone sets its pace.
+        const bool lastOfFlood = flood.count() > 0 && Clock::now() >= begin + flood;
         if (interval.count() > 0) {
             std::this_thread::sleep_until(begin + k * interval);
-        } else if (k > 0) {
+        } else if (flood.count() == 0 && k > 0) {
             // A frame the viewer never paints (it cannot, say) must not stall
             // the run for good.
             std::unique_lock<std::mutex> lock(paintedLock);
@@ -128,6 +137,13 @@ void PacedCamera::run()
         if (!sendAll(connection, frame.constData(), size_t(frame.size())))
             break;
         sent.push_back(Clock::now());
+        if (lastOfFlood) {
+            last = k;
+            // Closing now would end the viewer's connection while it may
+            // still be reading the frame.
+            std::unique_lock<std::mutex> lock(paintedLock);
+            paintedChanged.wait(lock, [this] { return stopping.load(); });
+        }
     }
     client = -1;
     ::close(connection);

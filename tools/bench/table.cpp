@@ -28,6 +28,12 @@ QString fixed(double value, int decimals)
     return QString::number(value, 'f', decimals);
 }
 
+QString signedPercent(double value, double reference)
+{
+    const double percent = (value / reference - 1.0) * 100.0;
+    return (percent >= 0 ? "+" : "") + fixed(percent, 1);
+}
+
 QString verdict(bool met)
 {
     return met ? "met" : "**missed**";

@@ -18,6 +18,9 @@ private:
 
 QString fixed(double value, int decimals);
 
+// How much value is above (+) or below (-) reference, in percent.
+QString signedPercent(double value, double reference);
+
 // "met", or a bold "missed" that stands out in the table.
 QString verdict(bool met);
 

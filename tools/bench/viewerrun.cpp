@@ -78,7 +78,7 @@ qint64 bytesTaken(QTcpSocket *socket)
     return qint64(info.tcpi_bytes_received) - queued - socket->bytesAvailable();
 }
 
-// Counts the new frames among paints first to last; decoded assumes the
+// Counts the new frames among paints first to last; received assumes the
 // numbers went up by one per frame sent.
 void countFrames(const std::vector<Paint> &paints, size_t first, size_t last, ViewerRun *run)
 {
@@ -90,11 +90,35 @@ void countFrames(const std::vector<Paint> &paints, size_t first, size_t last, Vi
         if (!paint.tagged || (havePrevious && paint.sequence == previous))
             continue;
         ++run->shown;
-        run->decoded += havePrevious ? long(paint.sequence - previous) : 1;
+        run->received += havePrevious ? long(paint.sequence - previous) : 1;
         previous = paint.sequence;
         havePrevious = true;
     }
+    run->painted = long(last - first);
 }
+
+// A shown viewer window, connected by a click on Start, with its paints watched.
+class Session
+{
+public:
+    Widget window;
+    PaintProbe probe {window};
+    bool connected = false;
+
+    Session(quint16 port, std::function<void(std::uint32_t)> onNewFrame)
+    {
+        window.show();
+        probe.onNewFrame = std::move(onNewFrame);
+        clickStart(window, port);
+        connected = socket()->state() == QAbstractSocket::ConnectedState;
+        if (!connected)
+            std::fprintf(stderr, "viewer could not connect\n");
+    }
+    ~Session() { WidgetTestAccess::form(window)->pushButton->click(); }
+
+    QTcpSocket *socket() { return WidgetTestAccess::socket(window); }
+    qint64 decodes() { return WidgetTestAccess::view(window)->decodeCount(); }
+};
 
 } // namespace
 
@@ -102,38 +126,62 @@ ViewerRun runViewer(quint16 port, int warmUpMs, int measureMs, const FrameSet *r
                     std::function<void(std::uint32_t)> onNewFrame)
 {
     ViewerRun run;
-    Widget window;
-    window.show();
-    PaintProbe probe(window);
-    probe.onNewFrame = std::move(onNewFrame);
-    clickStart(window, port);
-    QTcpSocket *socket = WidgetTestAccess::socket(window);
-    if (socket->state() != QAbstractSocket::ConnectedState) {
-        std::fprintf(stderr, "viewer could not connect\n");
+    Session session(port, std::move(onNewFrame));
+    if (!session.connected)
         return run;
-    }
+    run.connected = true;
     runEventLoopFor(warmUpMs);
-    const size_t first = probe.paints.size();
-    const qint64 bytesBefore = bytesTaken(socket);
+    const size_t first = session.probe.paints.size();
+    const qint64 bytesBefore = bytesTaken(session.socket());
+    const qint64 decodesBefore = session.decodes();
     QElapsedTimer wall;
     wall.start();
     const double cpuStart = threadCpuMs();
     runEventLoopFor(measureMs);
     run.cpuMs = threadCpuMs() - cpuStart;
     run.seconds = double(wall.nsecsElapsed()) / 1e9;
-    const qint64 bytesAfter = bytesTaken(socket);
-    const size_t last = probe.paints.size();
-    WidgetTestAccess::form(window)->pushButton->click();
+    run.decoded = long(session.decodes() - decodesBefore);
+    const qint64 bytesAfter = bytesTaken(session.socket());
+    const size_t last = session.probe.paints.size();
 
-    countFrames(probe.paints, first, last, &run);
+    countFrames(session.probe.paints, first, last, &run);
     if (replayed) {
         qint64 cycleBytes = 0;
         for (const QByteArray &frame : *replayed)
             cycleBytes += framed(frame).size();
-        run.decoded = bytesBefore < 0 || bytesAfter < 0
+        run.received = bytesBefore < 0 || bytesAfter < 0
             ? -1
             : long(double(bytesAfter - bytesBefore) * double(replayed->size())
                    / double(cycleBytes));
     }
+    return run;
+}
+
+ViewerRun runViewerUntil(quint16 port, int timeoutMs,
+                         const std::function<bool(const std::vector<Paint> &)> &finished)
+{
+    ViewerRun run;
+    Session session(port, nullptr);
+    if (!session.connected)
+        return run;
+    run.connected = true;
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuStart = threadCpuMs();
+    // The paints carry their own end times, so how often this looks at them
+    // changes nothing measured.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (finished(session.probe.paints) || wall.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+    run.cpuMs = threadCpuMs() - cpuStart;
+    run.seconds = double(wall.nsecsElapsed()) / 1e9;
+    run.decoded = long(session.decodes());
+    countFrames(session.probe.paints, 0, session.probe.paints.size(), &run);
+    run.received = 0;
     return run;
 }
