@@ -5,13 +5,14 @@
 //
 // usage: orvex-fuzz-seeds <output directory>
 
-#include <QBuffer>
+#include "jpegfiles.h"
+#include "wire.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QImageWriter>
 #include <QPainter>
 
 #include <cstdio>
@@ -30,40 +31,6 @@ QImage testPicture(int width, int height)
     painter.setPen(Qt::white);
     painter.drawEllipse(QRect(width / 4, height / 4, width / 2, height / 2));
     return image;
-}
-
-QByteArray encode(const QImage &image, int quality, bool optimized, bool progressive)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    writer.setOptimizedWrite(optimized);
-    writer.setProgressiveScanWrite(progressive);
-    if (!writer.write(image))
-        std::fprintf(stderr, "cannot encode: %s\n", qPrintable(writer.errorString()));
-    return bytes;
-}
-
-// The same bytes with other dimensions in the frame header: a picture that
-// declares far more pixels than its few hundred bytes hold.
-QByteArray withDeclaredSize(QByteArray jpeg, int width, int height)
-{
-    const int sof = jpeg.indexOf("\xff\xc0");
-    if (sof < 0 || sof + 9 > jpeg.size())
-        return jpeg;
-    char *b = jpeg.data();
-    b[sof + 5] = char(height >> 8);
-    b[sof + 6] = char(height & 0xff);
-    b[sof + 7] = char(width >> 8);
-    b[sof + 8] = char(width & 0xff);
-    return jpeg;
-}
-
-QByteArray frame(const QByteArray &jpeg)
-{
-    return QByteArray("J_S=") + jpeg + QByteArray("J_E;");
 }
 
 bool save(const QString &directory, const QString &name, char flags, char seed,
@@ -121,24 +88,25 @@ int main(int argc, char *argv[])
         QImage picture = testPicture(v.width, v.height);
         if (v.gray)
             picture = picture.convertToFormat(QImage::Format_Grayscale8);
-        const QByteArray jpeg = encode(picture, v.quality, v.optimized, v.progressive);
+        const QByteArray jpeg = encodeJpeg(picture, {v.quality, v.progressive, v.optimized});
         if (first.isEmpty())
             first = jpeg;
         else if (second.isEmpty())
             second = jpeg;
-        ok = save(out, QString::fromLatin1(v.name), 0, 7, frame(jpeg)) && ok;
+        ok = save(out, QString::fromLatin1(v.name), 0, 7, framed(jpeg)) && ok;
     }
 
     // Stream shapes around the frames: armed snapshots, several frames per
     // read, junk between them, a marker inside a body, a truncated frame.
-    ok = save(out, "two-frames-armed", 0x01, 3, frame(first) + frame(second)) && ok;
-    ok = save(out, "junk-between", 0x06, 11, "xxJ_E;J" + frame(first) + "JJ_S=" + frame(second))
+    ok = save(out, "two-frames-armed", 0x01, 3, framed(first) + framed(second)) && ok;
+    ok = save(out, "junk-between", 0x06, 11, "xxJ_E;J" + framed(first) + "JJ_S=" + framed(second))
         && ok;
-    ok = save(out, "marker-in-body", 0x01, 0, frame(first.left(40) + "J_S=" + first.mid(40))) && ok;
-    ok = save(out, "truncated", 0x02, 100, frame(first.left(first.size() / 2)) + frame(second))
+    ok = save(out, "marker-in-body", 0x01, 0, framed(first.left(40) + "J_S=" + first.mid(40)))
         && ok;
-    ok = save(out, "bomb-40000", 0x00, 5, frame(withDeclaredSize(first, 40000, 40000))) && ok;
-    ok = save(out, "bomb-4097-wide", 0x01, 5, frame(withDeclaredSize(first, 4097, 8))) && ok;
-    ok = save(out, "smallest-frame", 0x01, 1, "J_S=\xff\xd8\xff\xd9J_E;") && ok;
+    ok = save(out, "truncated", 0x02, 100, framed(first.left(first.size() / 2)) + framed(second))
+        && ok;
+    ok = save(out, "bomb-40000", 0x00, 5, framed(withDeclaredSize(first, 40000, 40000))) && ok;
+    ok = save(out, "bomb-4097-wide", 0x01, 5, framed(withDeclaredSize(first, 4097, 8))) && ok;
+    ok = save(out, "smallest-frame", 0x01, 1, framed("\xff\xd8\xff\xd9")) && ok;
     return ok ? 0 : 1;
 }

@@ -1,14 +1,16 @@
 // Feeds arbitrary bytes through the same road a camera's bytes take: the
 // stream recogniser, the JPEG start check, the snapshot step, the copy to the
-// display buffer and the view's decode.
+// display buffer and the view's decode, which the view's paint runs.
 //
 // Input layout:
 //   byte 0   flags: bit 0 arms a snapshot before the stream, bit 1 arms one
-//            halfway through, bit 2 paints the view at the end
+//            halfway through, bit 2 paints the view after every chunk (it is
+//            always painted at the end)
 //   byte 1   seed for the chunk sizes
 //   rest     the stream as the socket would deliver it
 
 #include "orvex.h"
+#include "snapshot.h"
 #include "widget.h"
 #include "widgetform.h"
 #include "widgettestaccess.h"
@@ -28,7 +30,7 @@ namespace {
 
 constexpr unsigned kArmAtStart = 0x01;
 constexpr unsigned kArmHalfway = 0x02;
-constexpr unsigned kPaint = 0x04;
+constexpr unsigned kPaintEachChunk = 0x04;
 
 QApplication *application = nullptr;
 
@@ -118,15 +120,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             = std::min<std::size_t>(std::size_t(chunkSizes.next()), streamSize - offset);
         feed(widget, stream + offset, chunk);
         offset += chunk;
+        if (flags & kPaintEachChunk)
+            WidgetTestAccess::view(widget)->grab();
     }
 
-    if (flags & kPaint)
-        WidgetTestAccess::view(widget)->grab();
+    // The view decodes a frame only for the paint that shows it.
+    WidgetTestAccess::view(widget)->grab();
 
     // Snapshots land next to the fuzzer binary; remove them so a long run
     // does not fill the disk.
     const QString directory = QCoreApplication::applicationDirPath();
     for (qint32 n = firstSnapshot; n < WidgetTestAccess::captureCount(widget); ++n)
-        QFile::remove(directory + QString::asprintf("/%d.jpg", n));
+        QFile::remove(snapshotPath(directory, n));
     return 0;
 }

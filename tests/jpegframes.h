@@ -1,46 +1,31 @@
 #ifndef JPEGFRAMES_H
 #define JPEGFRAMES_H
 
-#include <QBuffer>
+#include "jpegfiles.h"
+#include "wire.h"
+
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
 #include <QSize>
 #include <QWidget>
 
-// Frames as a camera sends them, built from real JPEG files.
+// Frames as a camera sends them, built from real JPEG files, and the colour
+// comparisons that judge what the view shows of them.
 namespace JpegFrames {
 
-inline const QByteArray startMarker()
-{
-    return QByteArrayLiteral("J_S=");
-}
-
-inline const QByteArray endMarker()
-{
-    return QByteArrayLiteral("J_E;");
-}
+// High enough that a solid colour comes back within a few levels.
+constexpr int kQuality = 95;
 
 inline QByteArray jpeg(const QImage &image)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    return bytes;
+    return encodeJpeg(image, {kQuality});
 }
 
 // A JPEG file of one solid colour.
 inline QByteArray jpeg(const QColor &colour, const QSize &size = QSize(160, 120))
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    return jpeg(image);
-}
-
-inline QByteArray framed(const QByteArray &body)
-{
-    return startMarker() + body + endMarker();
+    return solidJpeg(colour, size, {kQuality});
 }
 
 // The colour the widget paints at point, read from a fresh rendering.

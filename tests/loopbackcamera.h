@@ -1,16 +1,11 @@
 #ifndef LOOPBACKCAMERA_H
 #define LOOPBACKCAMERA_H
 
-#include "widget.h"
-#include "widgetform.h"
 #include "widgettestaccess.h"
 
 #include <QHostAddress>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QtTest>
 
 // A camera stand-in on 127.0.0.1: listens on an ephemeral port and keeps the
 // latest viewer connection so a test can send it bytes or hang up.
@@ -46,19 +41,5 @@ public:
     QTcpServer server;
     QTcpSocket *peer = nullptr;
 };
-
-// Types the address and port into the form and clicks the Start button.
-inline void clickStart(Widget &w, const QString &host, const QString &port)
-{
-    WidgetForm *form = WidgetTestAccess::form(w);
-    form->lineEdit_ip->setText(host);
-    form->lineEdit_port->setText(port);
-    QTest::mouseClick(form->pushButton, Qt::LeftButton);
-}
-
-inline void clickStart(Widget &w, quint16 port)
-{
-    clickStart(w, QStringLiteral("127.0.0.1"), QString::number(port));
-}
 
 #endif // LOOPBACKCAMERA_H

@@ -57,7 +57,7 @@ QVector<QByteArray> readFrames(QTcpSocket &socket, int count, int timeoutMs = 20
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         data += socket.readAll();
-        if (data.count("J_E;") >= count)
+        if (data.count(kEndMarker) >= count)
             break;
         if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))
             && socket.state() != QAbstractSocket::ConnectedState)
@@ -177,7 +177,7 @@ void TestCamsim::faultModes()
     QFETCH(int, oversizeEvery);
     QFETCH(bool, junk);
 
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start(kSmallFast + args + QStringList {"--frames", QString::number(frames)}));
     const SplitStream stream = SplitStream::of(readUntilClosed(sim.port));
 
@@ -214,7 +214,7 @@ void TestCamsim::faultModes()
 
 void TestCamsim::dropAfterClosesEachConnection()
 {
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start(kSmallFast + QStringList {"--drop-after", "5"}));
 
     // Frames are counted for all clients: the second connection goes on from 6.
@@ -243,7 +243,7 @@ void TestCamsim::replaySendsFilesInNameOrder()
         f.write(file.second);
     }
 
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start({"--replay", dir.path(), "--fps", "0", "--frames", "5"}));
     const SplitStream stream = SplitStream::of(readUntilClosed(sim.port));
     QCOMPARE(stream.frames, (QVector<QByteArray> {a, b, c, a, b}));
@@ -253,7 +253,7 @@ void TestCamsim::replaySendsFilesInNameOrder()
 
 void TestCamsim::severalClientsShareFrames()
 {
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start({"--size", "320x240", "--fps", "40", "--frames", "20"}));
     QTcpSocket first;
     QTcpSocket second;
@@ -279,7 +279,7 @@ void TestCamsim::severalClientsShareFrames()
 // memory stays put, and when it reads again the frames it gets are whole.
 void TestCamsim::slowClientIsSkippedNotBuffered()
 {
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start(
         {"--size", "320x240", "--fps", "100", "--oversize-every", "1", "--status-every", "100"}));
     QTcpSocket slow;
@@ -331,7 +331,7 @@ void TestCamsim::sendLogHasOneLinePerFrame()
     QVERIFY(dir.isValid());
     const QString log = dir.filePath("sends.log");
     const qint64 before = monotonicNs();
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start(kSmallFast + QStringList {"--frames", "4", "--log-sends", log}));
     QCOMPARE(SplitStream::of(readUntilClosed(sim.port)).frames.size(), 4);
     QVERIFY(sim.waitForExit());
@@ -423,7 +423,7 @@ void TestCamsim::stopsCleanlyOnSignal()
 {
     QFETCH(int, signalNumber);
 
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
 #ifdef Q_OS_WIN
     // Windows has no kill(): Ctrl+Break stands for SIGTERM, sent to the
     // simulator alone as the head of a console process group of its own.

@@ -5,9 +5,12 @@
 #include "widgettestaccess.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -48,12 +51,81 @@ public:
         return false;
     }
 
+    // The disabled button was on screen before the outcome was known.
+    bool disabledShownBeforeOutcome() const
+    {
+        return std::any_of(paints.cbegin(), paints.cend(),
+                           [](const Paint &p) { return !p.enabled && p.linesLogged == 0; });
+    }
+
     QList<Paint> paints;
     QList<bool> enabledChanges;
 
 private:
     const LogCapture &log;
 };
+
+// Stands in for the system's name lookup. Answers with addresses at once
+// (answerMs 0), later on a timer bound to the lookup's context as the system's
+// lookup is (answerMs > 0), or never (answerMs < 0); and keeps the answer
+// function, so a test can also answer after the window has stopped waiting.
+class LookupStandIn
+{
+public:
+    LookupStandIn(const QStringList &addresses, int answerMs) : answerMs(answerMs)
+    {
+        for (const QString &address : addresses)
+            this->addresses.append(QHostAddress(address));
+    }
+
+    HostLookup function()
+    {
+        return [this](const QString &host, QObject *context, AnswerFunction done) {
+            asked.append(host);
+            kept = done;
+            if (answerMs == 0) {
+                done(addresses);
+            } else if (answerMs > 0) {
+                QTimer::singleShot(answerMs, Qt::PreciseTimer, context,
+                                   [done, found = addresses] { done(found); });
+            }
+        };
+    }
+
+    void answerLate()
+    {
+        QVERIFY(kept);
+        kept(addresses);
+    }
+
+    QStringList asked;
+
+private:
+    using AnswerFunction = std::function<void(const QList<QHostAddress> &)>;
+
+    QList<QHostAddress> addresses;
+    int answerMs;
+    AnswerFunction kept;
+};
+
+bool fileHasLine(const QString &path, const QString &pattern)
+{
+    QFile file(path);
+    const QRegularExpression line(pattern, QRegularExpression::MultilineOption);
+    return file.open(QIODevice::ReadOnly)
+        && line.match(QString::fromLatin1(file.readAll())).hasMatch();
+}
+
+// Whether the system answers "localhost" from its hosts file, asking no server.
+bool localhostFromHostsFile()
+{
+    return fileHasLine("/etc/nsswitch.conf", "^hosts:\\s+files\\b")
+        && fileHasLine("/etc/hosts", "^127\\.0\\.0\\.1\\s.*\\blocalhost\\b");
+}
+
+// The name typed in tests that use a stand-in: one the hosts file answers,
+// so that even a lookup that wrongly bypassed the stand-in asks no server.
+const QString kHostName = QStringLiteral("localhost");
 
 } // namespace
 
@@ -80,6 +152,12 @@ private slots:
     void startDropsAnyEarlierConnection();
     void viewerSendsNothing();
     void connectingKeepsAssemblyState();
+    void hostNameLookup_data();
+    void hostNameLookup();
+    void addressNeedsNoLookup_data();
+    void addressNeedsNoLookup();
+    void lateLookupAnswerHasNoEffect();
+    void systemLookupOfLocalhost();
 
 private:
     QPushButton *button() const { return WidgetTestAccess::form(*widget)->pushButton; }
@@ -122,11 +200,7 @@ void TestConnection::connectsAndShowsStop()
     QCOMPARE(socket()->state(), QAbstractSocket::ConnectedState);
     QVERIFY(camera.waitForViewer());
 
-    // The disabled button was painted before the wait ended.
-    const bool disabledPaintBeforeOutcome
-        = std::any_of(watch->paints.cbegin(), watch->paints.cend(),
-                      [](const ButtonWatch::Paint &p) { return !p.enabled && p.linesLogged == 0; });
-    QVERIFY(disabledPaintBeforeOutcome);
+    QVERIFY(watch->disabledShownBeforeOutcome());
     QCOMPARE(watch->enabledChanges, (QList<bool> {false, true}));
 }
 
@@ -400,6 +474,127 @@ void TestConnection::connectingKeepsAssemblyState()
     QCOMPARE(WidgetTestAccess::markerState(*widget), 2);
     QCOMPARE(WidgetTestAccess::inFrame(*widget), 1);
     QCOMPARE(WidgetTestAccess::frameLength(*widget), 5);
+}
+
+// The lookup and the connect share one 3000 ms wait.
+void TestConnection::hostNameLookup_data()
+{
+    QTest::addColumn<QStringList>("addresses");
+    QTest::addColumn<int>("answerMs");
+    QTest::addColumn<bool>("connects");
+    QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("maxMs");
+
+    QTest::newRow("answered at once") << QStringList {"127.0.0.1"} << 0 << true << 0 << 2000;
+    QTest::newRow("answered while waiting")
+        << QStringList {"127.0.0.1"} << 300 << true << 250 << 2000;
+    // As the socket does for a name, the next address is tried when one refuses.
+    QTest::newRow("first address refuses")
+        << QStringList {"::1", "127.0.0.1"} << 0 << true << 0 << 2000;
+    QTest::newRow("unknown name") << QStringList {} << 0 << false << 0 << 1000;
+    QTest::newRow("never answered") << QStringList {"127.0.0.1"} << -1 << false << 2900 << 4500;
+}
+
+void TestConnection::hostNameLookup()
+{
+    QFETCH(QStringList, addresses);
+    QFETCH(int, answerMs);
+    QFETCH(bool, connects);
+    QFETCH(int, minMs);
+    QFETCH(int, maxMs);
+
+    LoopbackCamera camera;
+    QVERIFY(camera.listen());
+    LookupStandIn lookup(addresses, answerMs);
+    widget->setHostLookup(lookup.function());
+
+    QElapsedTimer timer;
+    timer.start();
+    clickStart(*widget, kHostName, QString::number(camera.port()));
+    const qint64 elapsed = timer.elapsed();
+
+    QCOMPARE(lookup.asked, QStringList {kHostName});
+    QVERIFY2(elapsed >= minMs && elapsed < maxMs, qPrintable(QString::number(elapsed)));
+    QCOMPARE(log->debugLines(),
+             QStringList {connects ? "Connection successfully!" : "Connection failed!"});
+    QCOMPARE(button()->text(), QLatin1String(connects ? "Stop" : "Start"));
+    QVERIFY(button()->isEnabled());
+    QCOMPARE(watch->enabledChanges, (QList<bool> {false, true}));
+    QVERIFY(watch->disabledShownBeforeOutcome());
+    if (connects) {
+        QVERIFY(camera.waitForViewer());
+        QCOMPARE(socket()->peerAddress(), QHostAddress(QHostAddress::LocalHost));
+    } else {
+        QCOMPARE(socket()->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(!camera.hasUnacceptedViewer());
+    }
+}
+
+void TestConnection::addressNeedsNoLookup_data()
+{
+    QTest::addColumn<QString>("address");
+
+    QTest::newRow("IPv4") << "127.0.0.1";
+    QTest::newRow("IPv6") << "::1";
+}
+
+void TestConnection::addressNeedsNoLookup()
+{
+    QFETCH(QString, address);
+
+    LoopbackCamera camera;
+    if (!camera.server.listen(QHostAddress(address)))
+        QSKIP("no such loopback address here");
+    LookupStandIn lookup({}, -1);
+    widget->setHostLookup(lookup.function());
+
+    clickStart(*widget, address, QString::number(camera.port()));
+
+    QVERIFY(lookup.asked.isEmpty());
+    QCOMPARE(log->debugLines(), QStringList {"Connection successfully!"});
+    QVERIFY(camera.waitForViewer());
+}
+
+// An answer after the wait, from a lookup that heeds its context or one that
+// does not, changes nothing, even once the window is gone.
+void TestConnection::lateLookupAnswerHasNoEffect()
+{
+    LoopbackCamera camera;
+    QVERIFY(camera.listen());
+    LookupStandIn lookup({"127.0.0.1"}, 3300);
+    widget->setHostLookup(lookup.function());
+
+    clickStart(*widget, kHostName, QString::number(camera.port()));
+    QCOMPARE(log->debugLines(), QStringList {"Connection failed!"});
+    QTest::qWait(500); // past the stand-in's own answer
+    lookup.answerLate();
+    QCoreApplication::processEvents();
+
+    QVERIFY(!camera.hasUnacceptedViewer());
+    QCOMPARE(socket()->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(log->debugLines(), QStringList {"Connection failed!"});
+    QCOMPARE(button()->text(), QStringLiteral("Start"));
+    QVERIFY(button()->isEnabled());
+
+    watch.reset();
+    widget.reset();
+    lookup.answerLate();
+    QCoreApplication::processEvents();
+    QVERIFY(!camera.hasUnacceptedViewer());
+}
+
+// The system's own lookup, for the one name that never leaves the machine.
+void TestConnection::systemLookupOfLocalhost()
+{
+    if (!localhostFromHostsFile())
+        QSKIP("localhost is not answered from the hosts file here");
+
+    LoopbackCamera camera;
+    QVERIFY(camera.listen());
+    clickStart(*widget, kHostName, QString::number(camera.port()));
+
+    QCOMPARE(log->debugLines(), QStringList {"Connection successfully!"});
+    QVERIFY(camera.waitForViewer());
 }
 
 QTEST_MAIN(TestConnection)

@@ -3,7 +3,6 @@
 #include "logcapture.h"
 #include "widgettestaccess.h"
 
-#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -20,12 +19,7 @@ struct Viewer
 
     WidgetForm *form() { return WidgetTestAccess::form(window); }
 
-    void connectTo(quint16 port)
-    {
-        form()->lineEdit_ip->setText("127.0.0.1");
-        form()->lineEdit_port->setText(QString::number(port));
-        QTest::mouseClick(form()->pushButton, Qt::LeftButton);
-    }
+    void connectTo(quint16 port) { clickStart(window, port); }
 
     // The number of the frame on screen, read from the pixels; -1 for none.
     qint64 shownFrame(const QSize &picture)
@@ -50,7 +44,7 @@ private slots:
 void TestEndToEnd::showsTheMovingPicture()
 {
     const QSize picture(640, 480);
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start({"--fps", "30", "--status-every", "0"}));
     Viewer viewer;
     LogCapture log;
@@ -107,7 +101,7 @@ void TestEndToEnd::faults()
     QFETCH(int, lastShown);
 
     const QSize picture(320, 240);
-    CamsimProcess sim;
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(
         sim.start(QStringList {"--size", "320x240", "--fps", "0", "--status-every", "0"} + args));
     Viewer viewer;

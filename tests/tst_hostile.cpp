@@ -81,8 +81,8 @@ void TestHostile::frameIsDropped_data()
 {
     QTest::addColumn<QByteArray>("frame");
 
-    const QByteArray baseline = solidJpeg(64, 48, Qt::red);
-    const QByteArray progressive = solidJpeg(64, 48, Qt::red, true);
+    const QByteArray baseline = solidJpeg(Qt::red, QSize(64, 48));
+    const QByteArray progressive = solidJpeg(Qt::red, QSize(64, 48), kProgressive);
     QTest::newRow("40000 x 40000 in 600 bytes") << withDeclaredSize(baseline, 40000, 40000);
     QTest::newRow("largest the header holds") << withDeclaredSize(baseline, 65535, 65535);
     QTest::newRow("one pixel too wide") << withDeclaredSize(baseline, 4097, 8);
@@ -121,8 +121,8 @@ void TestHostile::frameIsShown_data()
 {
     QTest::addColumn<QByteArray>("frame");
 
-    const QByteArray baseline = solidJpeg(64, 48, Qt::red);
-    const QByteArray progressive = solidJpeg(64, 48, Qt::red, true);
+    const QByteArray baseline = solidJpeg(Qt::red, QSize(64, 48));
+    const QByteArray progressive = solidJpeg(Qt::red, QSize(64, 48), kProgressive);
     // The declared size decides; the missing pixel data is filled in by the
     // decoder, so these are pictures, just not red ones.
     QTest::newRow("4096 wide") << withDeclaredSize(baseline, 4096, 8);
@@ -133,12 +133,14 @@ void TestHostile::frameIsShown_data()
     QTest::newRow("32 scans of 4096 x 4096")
         << withPadding(withExtraScans(large, 32 - scanCount(large)), 80000);
     // The flattest real pictures: one colour, as large as allowed.
-    QTest::newRow("real flat 4096 x 4096 baseline") << solidJpeg(4096, 4096, Qt::red);
-    QTest::newRow("real flat 4096 x 4096 progressive") << solidJpeg(4096, 4096, Qt::red, true);
+    QTest::newRow("real flat 4096 x 4096 baseline") << solidJpeg(Qt::red, QSize(4096, 4096));
+    QTest::newRow("real flat 4096 x 4096 progressive")
+        << solidJpeg(Qt::red, QSize(4096, 4096), kProgressive);
     QTest::newRow("40 spare scans in 20 KB at 640 x 480")
         << withPadding(withExtraScans(withDeclaredSize(progressive, 640, 480), 40), 20000);
-    QTest::newRow("real 640 x 480 baseline") << solidJpeg(640, 480, Qt::red);
-    QTest::newRow("real 640 x 480 progressive") << solidJpeg(640, 480, Qt::red, true);
+    QTest::newRow("real 640 x 480 baseline") << solidJpeg(Qt::red, QSize(640, 480));
+    QTest::newRow("real 640 x 480 progressive")
+        << solidJpeg(Qt::red, QSize(640, 480), kProgressive);
 }
 
 // Large but affordable frames, and real ones, still go through the decoder.
@@ -152,9 +154,9 @@ void TestHostile::frameIsShown()
 void TestHostile::dropLeavesNextGoodFrameShown()
 {
     Orvex view(nullptr);
-    const QByteArray red = solidJpeg(640, 480, Qt::red);
+    const QByteArray red = solidJpeg(Qt::red, QSize(640, 480));
     const QByteArray bomb = withDeclaredSize(red, 40000, 40000);
-    const QByteArray blue = solidJpeg(640, 480, Qt::blue);
+    const QByteArray blue = solidJpeg(Qt::blue, QSize(640, 480));
 
     view.showFrame(red.constData(), red.size());
     QVERIFY(picture(&view).pixelColor(kInside).red() > 200);
@@ -169,8 +171,8 @@ void TestHostile::hostileStreamKeepsGoodFramesComing_data()
     QTest::addColumn<QByteArray>("bad");
     QTest::addColumn<bool>("dropped");
 
-    const QByteArray green = solidJpeg(640, 480, Qt::green);
-    const QByteArray progressive = solidJpeg(64, 48, Qt::red, true);
+    const QByteArray green = solidJpeg(Qt::green, QSize(640, 480));
+    const QByteArray progressive = solidJpeg(Qt::red, QSize(64, 48), kProgressive);
     QTest::newRow("bomb") << withDeclaredSize(green, 40000, 40000) << true;
     QTest::newRow("1000 empty scans")
         << withExtraScans(withDeclaredSize(progressive, 4096, 4096), 1000) << true;
@@ -194,7 +196,7 @@ void TestHostile::hostileStreamKeepsGoodFramesComing()
 
     Widget widget;
     Orvex *view = WidgetTestAccess::view(widget);
-    const QByteArray green = solidJpeg(640, 480, Qt::green);
+    const QByteArray green = solidJpeg(Qt::green, QSize(640, 480));
     const QByteArray stream = framed(green) + "junk" + framed(bad);
     for (int at = 0; at < stream.size(); at += 7)
         WidgetTestAccess::feed(widget, stream.mid(at, 7));

@@ -187,6 +187,8 @@ private slots:
     void armedBeforeConnecting();
     void purge_data();
     void purge();
+    void nextRunPurgesWhatThisOneSaves_data();
+    void nextRunPurgesWhatThisOneSaves();
     void constructionPurgesProgramDirectory();
     void unopenableSnapshot();
     void unwritableSnapshot();
@@ -197,7 +199,7 @@ private slots:
 
 private:
     QPushButton *captureButton() const { return WidgetTestAccess::form(*widget)->CatptureBtn; }
-    QString snapshot(int n) const { return programDir + QStringLiteral("/%1.jpg").arg(n); }
+    QString snapshot(int n) const { return snapshotPath(programDir, n); }
     void clickCapture() { QTest::mouseClick(captureButton(), Qt::LeftButton); }
     void feed(const QByteArray &bytes) { WidgetTestAccess::feed(*widget, bytes); }
     bool displayStartsWith(const QByteArray &bytes) const
@@ -406,6 +408,31 @@ void TestSnapshot::purge()
     QCOMPARE(!QFileInfo::exists(path), removed);
     if (!removed && !directory)
         QCOMPARE(readFile(path), QByteArray("picture"));
+}
+
+void TestSnapshot::nextRunPurgesWhatThisOneSaves_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("first") << 0 << "0.jpg";
+    QTest::newRow("two digits") << 12 << "12.jpg";
+    QTest::newRow("largest count") << 2147483647 << "2147483647.jpg";
+}
+
+// The name a capture is saved under is the one the next start removes.
+void TestSnapshot::nextRunPurgesWhatThisOneSaves()
+{
+    QFETCH(int, number);
+    QFETCH(QString, name);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = snapshotPath(dir.path(), number);
+    QCOMPARE(path, dir.filePath(name));
+    QVERIFY(writeFile(path, "snapshot"));
+    purgeSnapshots(dir.path());
+    QVERIFY(!QFileInfo::exists(path));
 }
 
 void TestSnapshot::constructionPurgesProgramDirectory()

@@ -181,8 +181,8 @@ void TestStream::framing_data()
     QTest::addColumn<int>("inFrame");
     QTest::addColumn<int>("frameLength");
 
-    const QByteArray s = startMarker();
-    const QByteArray e = endMarker();
+    const QByteArray s = kStartMarker;
+    const QByteArray e = kEndMarker;
     const QByteArray f = body("frame");
     const QByteArray g = body("other");
 
@@ -275,7 +275,7 @@ void TestStream::framing()
         QCOMPARE(WidgetTestAccess::inFrame(*widget), inFrame);
         QCOMPARE(WidgetTestAccess::frameLength(*widget), frameLength);
         if (inFrame) {
-            const QByteArray stored = whole.mid(whole.indexOf(startMarker()) + 4, frameLength);
+            const QByteArray stored = whole.mid(whole.indexOf(kStartMarker) + 4, frameLength);
             QCOMPARE(QByteArray(WidgetTestAccess::frameBuffer(*widget), frameLength), stored);
         }
     }

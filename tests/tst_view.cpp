@@ -1,3 +1,4 @@
+#include "decodeguard.h"
 #include "jpegframes.h"
 #include "orvex.h"
 #include "widget.h"
@@ -101,6 +102,10 @@ private slots:
     void goodFrameAfterUndecodableOne();
     void frameDataNotKeptAfterCall();
     void twoFramesBeforeEventLoopGiveOnePaint();
+    void chunkShowsItsLastFrame_data();
+    void chunkShowsItsLastFrame();
+    void decodingReusesPictureStorage();
+    void textOfEarlierFramesIsDropped();
 
 private:
     QImage grabView() const { return view->grab().toImage(); }
@@ -222,6 +227,7 @@ void TestView::twoFramesBeforeEventLoopGiveOnePaint()
     const QByteArray first = solidJpeg(QSize(640, 480), QColor(200, 30, 30));
     const QByteArray second = solidJpeg(QSize(640, 480), QColor(30, 30, 200));
 
+    const qint64 decodesBefore = view->decodeCount();
     view->showFrame(first.constData(), first.size());
     view->showFrame(second.constData(), second.size());
     QCOMPARE(counter.paints, 0);
@@ -229,8 +235,104 @@ void TestView::twoFramesBeforeEventLoopGiveOnePaint()
     QTRY_COMPARE(counter.paints, 1);
     QCoreApplication::processEvents();
     QCOMPARE(counter.paints, 1);
+    QCOMPARE(view->decodeCount() - decodesBefore, 1);
 
     QVERIFY(similar(grabView().pixel(100, 400), QColor(30, 30, 200)));
+}
+
+// Several frames in one read from the camera: each is handed over in turn, and
+// the one paint that follows decodes only the last.
+void TestView::chunkShowsItsLastFrame_data()
+{
+    QTest::addColumn<QByteArrayList>("frames");
+    // The colour the paint shows; invalid for no picture.
+    QTest::addColumn<QColor>("shown");
+
+    const QByteArray red = solidJpeg(QSize(640, 480), QColor(200, 30, 30));
+    const QByteArray green = solidJpeg(QSize(640, 480), QColor(30, 200, 30));
+    const QByteArray blue = solidJpeg(QSize(640, 480), QColor(30, 30, 200));
+    const QByteArray undecodable = QByteArray::fromHex("ffd8ffe000104a464946");
+
+    QTest::newRow("one good frame") << QByteArrayList {red} << QColor(200, 30, 30);
+    QTest::newRow("three good frames") << QByteArrayList {red, green, blue} << QColor(30, 30, 200);
+    QTest::newRow("good, then undecodable") << QByteArrayList {red, undecodable} << QColor();
+    QTest::newRow("undecodable, then good")
+        << QByteArrayList {undecodable, blue} << QColor(30, 30, 200);
+    QTest::newRow("good, undecodable, good")
+        << QByteArrayList {red, undecodable, green} << QColor(30, 200, 30);
+}
+
+void TestView::chunkShowsItsLastFrame()
+{
+    QFETCH(QByteArrayList, frames);
+    QFETCH(QColor, shown);
+
+    QByteArray chunk;
+    for (const QByteArray &frame : frames)
+        chunk += framed(frame);
+    const qint64 decodesBefore = view->decodeCount();
+    WidgetTestAccess::feed(*window, chunk);
+    QTRY_VERIFY(counter.paints > 0);
+    QCOMPARE(view->decodeCount() - decodesBefore, 1);
+
+    // Painting again without a new frame decodes nothing.
+    const QImage grabbed = grabView();
+    QCOMPARE(view->decodeCount() - decodesBefore, 1);
+    if (shown.isValid()) {
+        QVERIFY(similar(grabbed.pixel(100, 400), shown));
+    } else {
+        const QString error = mismatch(grabbed, QImage(), background());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+}
+
+void TestView::decodingReusesPictureStorage()
+{
+    const QByteArray red = solidJpeg(QSize(320, 240), QColor(200, 30, 30));
+    const QByteArray blue = solidJpeg(QSize(320, 240), QColor(30, 30, 200));
+    QImage picture;
+    decodeFrame(red.constData(), red.size(), &picture);
+    // A picture shared with a copy is not written over.
+    const QImage earlier = picture;
+    decodeFrame(blue.constData(), blue.size(), &picture);
+    QVERIFY(similar(earlier.pixel(5, 5), QColor(200, 30, 30)));
+    QVERIFY(similar(picture.pixel(5, 5), QColor(30, 30, 200)));
+
+    const uchar *storage = picture.constBits();
+    decodeFrame(red.constData(), red.size(), &picture);
+    QCOMPARE(picture.constBits(), storage);
+    QVERIFY(similar(picture.pixel(5, 5), QColor(200, 30, 30)));
+
+    const QByteArray small = solidJpeg(QSize(48, 32), QColor(30, 200, 30));
+    decodeFrame(small.constData(), small.size(), &picture);
+    QCOMPARE(picture.size(), QSize(48, 32));
+    QVERIFY(similar(picture.pixel(5, 5), QColor(30, 200, 30)));
+
+    decodeFrame("\xFF\xD8\xFF\xD9", 4, &picture);
+    QVERIFY(picture.isNull());
+}
+
+// A camera may label every frame differently; a reused picture must not
+// collect the labels.
+void TestView::textOfEarlierFramesIsDropped()
+{
+    auto labelled = [](const QString &key) {
+        QImage image(320, 240, QImage::Format_RGB32);
+        image.fill(Qt::gray);
+        if (!key.isEmpty())
+            image.setText(key, QStringLiteral("value"));
+        return jpeg(image);
+    };
+    QImage picture;
+    const QByteArray first = labelled("First");
+    decodeFrame(first.constData(), first.size(), &picture);
+    QCOMPARE(picture.textKeys(), QStringList {"First"});
+    const QByteArray second = labelled("Second");
+    decodeFrame(second.constData(), second.size(), &picture);
+    QCOMPARE(picture.textKeys(), QStringList {"Second"});
+    const QByteArray plain = labelled(QString());
+    decodeFrame(plain.constData(), plain.size(), &picture);
+    QVERIFY(picture.textKeys().isEmpty());
 }
 
 QTEST_MAIN(TestView)

@@ -1,5 +1,9 @@
 #include "decodeguard.h"
 
+#include <QBuffer>
+#include <QByteArray>
+#include <QColorSpace>
+#include <QImage>
 #include <QImageReader>
 #include <QSize>
 
@@ -64,4 +68,27 @@ bool isAffordable(QImageReader &reader, const char *data, int length)
         return false;
     const qint64 maxScans = qMin(kMaxScanPixels, kMaxScanPixelsPerByte * length) / pixels;
     return countScans(data, length, maxScans) <= maxScans;
+}
+
+void decodeFrame(const char *data, int length, QImage *picture)
+{
+    QByteArray bytes = QByteArray::fromRawData(data, qMax(0, length));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    // The reader that judged the header goes on to decode from where it
+    // stopped, without finding the format and parsing the header a second time.
+    QImageReader reader(&buffer);
+    if (!isAffordable(reader, data, length)) {
+        *picture = QImage();
+        return;
+    }
+    // Decoding over an old picture keeps the text and colour space it came
+    // with, and adds the new frame's text to that text: after a frame that
+    // brought any, start from a fresh picture, or a camera could make them
+    // pile up frame after frame.
+    if (!picture->textKeys().isEmpty() || picture->colorSpace().isValid())
+        *picture = QImage();
+    // A failed read may have written part of the picture; it is not shown.
+    if (!reader.read(picture))
+        *picture = QImage();
 }

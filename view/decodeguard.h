@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 QT_BEGIN_NAMESPACE
+class QImage;
 class QImageReader;
 QT_END_NAMESPACE
 
@@ -12,5 +13,10 @@ QT_END_NAMESPACE
 // false for frames whose decoding would cost far more than their bytes are
 // worth. The reader is left ready to decode the frame.
 bool isAffordable(QImageReader &reader, const char *data, int length);
+
+// Decodes a frame into picture if it is affordable, writing over the
+// picture's pixels when the frame has the same size and format. A frame that
+// is refused or does not decode leaves picture null.
+void decodeFrame(const char *data, int length, QImage *picture);
 
 #endif // DECODEGUARD_H

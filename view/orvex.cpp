@@ -3,16 +3,9 @@
 #include "decodeguard.h"
 #include "overlay.h"
 
-#include <QBuffer>
-#include <QByteArray>
 #include <QImage>
-#include <QImageReader>
 #include <QPainter>
 #include <QRegion>
-
-#ifndef ORVEX_OVERLAY
-#error "ORVEX_OVERLAY must be 0 (picture only), 1 (crosshair) or 2 (crosshair and frame rate)"
-#endif
 
 namespace {
 
@@ -46,19 +39,20 @@ Orvex::~Orvex()
 
 void Orvex::showFrame(const char *data, int length)
 {
-    QByteArray bytes = QByteArray::fromRawData(data, qMax(0, length));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    // The reader that judged the header goes on to decode from where it
-    // stopped, as loading from the data would, without finding the format and
-    // parsing the header a second time.
-    QImageReader reader(&buffer);
-    *image = isAffordable(reader, data, length) ? reader.read() : QImage();
+    // Frames can come faster than they decode; a frame replaced before the
+    // next paint costs this copy and nothing more.
+    newestFrame.assign(data, data + qMax(0, length));
+    newFrame = true;
     update();
 }
 
 void Orvex::paintEvent(QPaintEvent *)
 {
+    if (newFrame) {
+        decodeFrame(newestFrame.data(), int(newestFrame.size()), image);
+        newFrame = false;
+        ++decodes;
+    }
     QPainter painter(this);
 #if ORVEX_OVERLAY >= 2
     const int fps = frameRate.tick(lastTime, QTime::currentTime());

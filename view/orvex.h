@@ -2,6 +2,15 @@
 #define ORVEX_H
 
 #include <QWidget>
+
+#include <vector>
+
+// The class's layout depends on the program's overlay: only files compiled
+// once per program may include this.
+#ifndef ORVEX_OVERLAY
+#error "ORVEX_OVERLAY must be 0 (picture only), 1 (crosshair) or 2 (crosshair and frame rate)"
+#endif
+
 #if ORVEX_OVERLAY >= 2
 #include <QTime>
 #endif
@@ -19,8 +28,13 @@ public:
     explicit Orvex(QWidget *parent);
     ~Orvex() override;
 
-    // Decodes one frame; data need not outlive the call.
+    // Takes the newest frame, to be decoded by the paint that shows it; data
+    // need not outlive the call.
     void showFrame(const char *data, int length);
+
+    // Decodes tried so far, refused and failed frames included: at most one
+    // per paint, however many frames were handed over in between.
+    qint64 decodeCount() const { return decodes; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -30,6 +44,12 @@ private:
 #if ORVEX_OVERLAY >= 2
     QTime lastTime;
 #endif
+    // The bytes of the newest frame, in storage that grows to the largest
+    // frame and is then kept, and whether the picture still has to catch up
+    // with them.
+    std::vector<char> newestFrame;
+    bool newFrame = false;
+    qint64 decodes = 0;
 };
 
 #endif // ORVEX_H

@@ -49,6 +49,11 @@ void purgeSnapshots(const QString &directory)
     }
 }
 
+QString snapshotPath(const QString &directory, int n)
+{
+    return directory + QString::asprintf("/%d.jpg", n);
+}
+
 bool writeSnapshotFile(const QString &path, const char *data, int length)
 {
     std::FILE *file = openForWriting(path);
@@ -74,8 +79,7 @@ void Widget::on_CatptureBtn_clicked()
 
 void Widget::saveSnapshot()
 {
-    const QString path
-        = QCoreApplication::applicationDirPath() + QString::asprintf("/%d.jpg", captureCount);
+    const QString path = snapshotPath(QCoreApplication::applicationDirPath(), captureCount);
     ++captureCount;
 
     if (!writeSnapshotFile(path, frameBuffer, frameLength))

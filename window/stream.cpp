@@ -1,7 +1,5 @@
 #include "widget.h"
 
-#include "orvex.h"
-
 #include <QTcpSocket>
 
 #include <cstring>
@@ -103,7 +101,7 @@ void Widget::endOfFrame()
                 if (captureRequested)
                     saveSnapshot();
                 std::memcpy(displayBuffer, frameBuffer, size_t(frameLength));
-                view->showFrame(displayBuffer, frameLength);
+                showInView(displayBuffer, frameLength);
             } else {
                 qDebug("Jpeg error");
             }

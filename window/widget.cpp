@@ -1,6 +1,5 @@
 #include "widget.h"
 
-#include "orvex.h"
 #include "snapshot.h"
 #include "widgetform.h"
 
@@ -30,7 +29,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent), form(new WidgetForm)
     if (!hasFrameBuffers())
         qCritical("Out of memory: cannot allocate the frame buffers");
 
-    view = new Orvex(this);
+    createView();
 
     socket = new QTcpSocket;
     connect(socket, &QTcpSocket::readyRead, this, &Widget::on_socket_read);

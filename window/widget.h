@@ -1,9 +1,14 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
+#include <QHostAddress>
+#include <QList>
 #include <QWidget>
 
+#include <functional>
+
 QT_BEGIN_NAMESPACE
+class QDeadlineTimer;
 class QTcpSocket;
 QT_END_NAMESPACE
 
@@ -12,6 +17,13 @@ class Orvex;
 
 // Room for the largest frame plus the three end-marker bytes stored before its end is seen.
 constexpr int kFrameBufferSize = 1024 * 1024;
+
+// Looks up the addresses of a host name and calls done with them (none if the
+// name is unknown) on the GUI thread, unless context is destroyed first. It
+// may answer at once, late, or never: the window gives up waiting at its
+// connect deadline and destroys context then.
+using HostLookup = std::function<void(const QString &host, QObject *context,
+                                      std::function<void(const QList<QHostAddress> &)> done)>;
 
 // The main window: the form, the frame view, the camera connection and the
 // assembly of frames from the stream.
@@ -27,6 +39,10 @@ public:
     // ignores the stream and the program should not go on.
     bool hasFrameBuffers() const { return frameBuffer && displayBuffer; }
 
+    // Replaces the system's name lookup, which Start uses for a host that is
+    // not an address.
+    void setHostLookup(HostLookup lookup) { hostLookup = std::move(lookup); }
+
 private slots:
     void on_socket_read();
     void on_socket_disconnected();
@@ -37,6 +53,12 @@ private:
     void consumeChunk(const char *data, qint64 size);
     void endOfFrame();
     void saveSnapshot();
+    // In widgetview.cpp, with the members that need Orvex's definition.
+    void createView();
+    void showInView(const char *data, int length);
+    QList<QHostAddress> addressesOf(const QString &host, const QDeadlineTimer &deadline);
+    bool connectSocket(const QList<QHostAddress> &addresses, quint16 port,
+                       const QDeadlineTimer &deadline);
 
     WidgetForm *form = nullptr;
     Orvex *view = nullptr;
@@ -50,6 +72,8 @@ private:
     qint32 captureCount = 0;
     // Set when a frame outgrew frameBuffer; its bytes are dropped up to the end marker.
     bool frameTooLong = false;
+    // Empty for the system's lookup through QHostInfo.
+    HostLookup hostLookup;
 
     friend class WidgetTestAccess;
 };

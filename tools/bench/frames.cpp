@@ -1,13 +1,17 @@
 #include "frames.h"
 
-#include <QBuffer>
+#include "jpegfiles.h"
+#include "wire.h"
+
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QImage>
-#include <QImageWriter>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QTcpSocket>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -19,8 +23,12 @@ constexpr int kHeight = 480;
 constexpr int kCameraQuality = 75;
 constexpr int kNoiseAmplitude = 28;
 
-// SOI, then COM with a 2-byte length covering itself, a tag and the number.
-const QByteArray kSequenceTag("\xFF\xFE\x00\x0A"
+// SOI, then an APP15 segment with a 2-byte length covering itself, a tag and
+// the number. Not a comment: Qt's reader turns a comment into the picture's
+// text, and the view decodes a frame into a fresh picture after one that
+// brought text, so a comment would take the reuse of the picture's storage
+// out of every measurement. Qt skips APP15 unread.
+const QByteArray kSequenceTag("\xFF\xEF\x00\x0A"
                               "SEQ#",
                               8);
 constexpr int kTaggedHeader = 2 + 8 + 4;
@@ -60,13 +68,7 @@ FrameSet makeNoisyFrames(int count)
     std::mt19937 random(8080);
     FrameSet frames;
     for (int i = 0; i < count; ++i) {
-        QByteArray jpeg;
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, "jpeg");
-        writer.setQuality(kCameraQuality);
-        writer.write(noisyScene(random, i));
-        frames.push_back(jpeg);
+        frames.push_back(encodeJpeg(noisyScene(random, i), {kCameraQuality}));
     }
     return frames;
 }
@@ -102,23 +104,25 @@ QByteArray withoutSequence(const QByteArray &jpeg)
     return jpeg.left(2) + jpeg.mid(kTaggedHeader);
 }
 
-FrameSet cutFrames(QByteArray *stream)
+FrameSet captureFrames(quint16 port, int count)
 {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return {};
+    QByteArray stream;
     FrameSet frames;
-    int consumed = 0;
-    for (;;) {
-        const int start = stream->indexOf("J_S=", consumed);
-        if (start < 0)
-            break;
-        const int end = stream->indexOf("J_E;", start + 4);
-        if (end < 0)
-            break;
-        const QByteArray body = stream->mid(start + 4, end - start - 4);
-        if (body.startsWith("\xFF\xD8\xFF"))
-            frames.push_back(body);
-        consumed = end + 4;
+    while (int(frames.size()) < count && socket.waitForReadyRead(3000)) {
+        stream += socket.readAll();
+        const SplitStream split = SplitStream::of(stream);
+        for (const QByteArray &frame : split.frames) {
+            if (startsLikeJpeg(frame))
+                frames.push_back(withoutSequence(frame));
+        }
+        stream.remove(0, split.consumed);
     }
-    stream->remove(0, consumed);
+    socket.abort();
+    frames.resize(std::min<size_t>(frames.size(), size_t(count)));
     return frames;
 }
 

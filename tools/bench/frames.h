@@ -14,7 +14,7 @@ using FrameSet = std::vector<QByteArray>;
 // hard case for a decoder), encoded at a small camera's quality.
 FrameSet makeNoisyFrames(int count);
 
-// Every frame carries its number in a comment segment right after the
+// Every frame carries its number in an application segment right after the
 // start-of-image marker. It changes nothing in the picture, keeps the
 // 0xFF 0xD8 0xFF start, and lets a paint tell which frame it shows from the
 // first bytes of the display buffer.
@@ -24,9 +24,9 @@ bool readSequence(const char *frame, std::uint32_t *sequence);
 // The frame as it was before withSequence.
 QByteArray withoutSequence(const QByteArray &jpeg);
 
-// Cuts marker-framed bytes into frame bodies, keeping those that start like
-// a JPEG; bytes after the last complete frame are left in the stream.
-FrameSet cutFrames(QByteArray *stream);
+// Reads count frames of a camera on 127.0.0.1:port straight off its stream,
+// keeping those that start like a JPEG, without their numbers.
+FrameSet captureFrames(quint16 port, int count);
 
 bool writeFrameDirectory(const FrameSet &frames, const QString &directory);
 

@@ -1,5 +1,7 @@
 #include "pacedcamera.h"
 
+#include "wire.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -12,8 +14,9 @@
 
 namespace {
 
-// Where the number sits in a wrapped frame: after "J_S=", the SOI and the tag.
-constexpr int kSequenceOffset = 4 + 2 + 8;
+// Where the number sits in a wrapped frame: after the start marker, the SOI
+// and the tag.
+constexpr int kSequenceOffset = kMarkerLength + 2 + 8;
 
 bool sendAll(int socket, const char *data, size_t size)
 {
@@ -35,7 +38,13 @@ PacedCamera::PacedCamera(const FrameSet &pictures, double fps)
     : interval(std::chrono::nanoseconds(fps > 0 ? std::int64_t(1e9 / fps) : 0))
 {
     for (const QByteArray &picture : pictures)
-        frames.push_back("J_S=" + withSequence(picture, 0) + "J_E;");
+        frames.push_back(framed(withSequence(picture, 0)));
+}
+
+PacedCamera::PacedCamera(const FrameSet &pictures, std::chrono::milliseconds floodTime)
+    : PacedCamera(pictures, 0.0)
+{
+    flood = floodTime;
 }
 
 PacedCamera::~PacedCamera()
@@ -108,9 +117,12 @@ void PacedCamera::run()
 
     const Clock::time_point begin = Clock::now();
     for (std::uint32_t k = 0; !stopping; ++k) {
+        // A flood never pauses: send() blocks while the viewer's socket is
+        // full, and that alone sets its pace.
+        const bool lastOfFlood = flood.count() > 0 && Clock::now() >= begin + flood;
         if (interval.count() > 0) {
             std::this_thread::sleep_until(begin + k * interval);
-        } else if (k > 0) {
+        } else if (flood.count() == 0 && k > 0) {
             // A frame the viewer never paints (it cannot, say) must not stall
             // the run for good.
             std::unique_lock<std::mutex> lock(paintedLock);
@@ -125,6 +137,13 @@ void PacedCamera::run()
         if (!sendAll(connection, frame.constData(), size_t(frame.size())))
             break;
         sent.push_back(Clock::now());
+        if (lastOfFlood) {
+            last = k;
+            // Closing now would end the viewer's connection while it may
+            // still be reading the frame.
+            std::unique_lock<std::mutex> lock(paintedLock);
+            paintedChanged.wait(lock, [this] { return stopping.load(); });
+        }
     }
     client = -1;
     ::close(connection);

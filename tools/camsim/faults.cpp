@@ -1,46 +1,10 @@
 #include "faults.h"
 
+#include "jpegfiles.h"
+
 #include <QRandomGenerator>
 
-namespace {
-
-constexpr int kMaxSegmentPayload = 65535 - 2;
-const QByteArray kPadding = QByteArrayLiteral("orvex-camsim padding. ");
-
-QByteArray padding(int size)
-{
-    QByteArray bytes;
-    bytes.reserve(size);
-    while (bytes.size() < size)
-        bytes.append(kPadding.constData(), qMin(kPadding.size(), size - bytes.size()));
-    return bytes;
-}
-
-} // namespace
-
 namespace Wire {
-
-const QByteArray kStartMarker = QByteArrayLiteral("J_S=");
-const QByteArray kEndMarker = QByteArrayLiteral("J_E;");
-
-bool containsMarker(const QByteArray &bytes)
-{
-    const char *p = bytes.constData();
-    for (int i = bytes.indexOf("J_"); i >= 0 && i + 3 < bytes.size();
-         i = bytes.indexOf("J_", i + 1)) {
-        if ((p[i + 2] == 'S' || p[i + 2] == 'E') && (p[i + 3] == '=' || p[i + 3] == ';'))
-            return true;
-    }
-    return false;
-}
-
-QByteArray wrap(const QByteArray &jpeg)
-{
-    QByteArray bytes;
-    bytes.reserve(kStartMarker.size() + jpeg.size() + kEndMarker.size());
-    bytes.append(kStartMarker).append(jpeg).append(kEndMarker);
-    return bytes;
-}
 
 QByteArray breakStart(const QByteArray &jpeg)
 {
@@ -55,20 +19,8 @@ QByteArray oversize(const QByteArray &jpeg)
     if (jpeg.size() >= kOversizeBytes)
         return jpeg;
     if (!jpeg.startsWith("\xFF\xD8"))
-        return jpeg + padding(kOversizeBytes - jpeg.size());
-
-    QByteArray bytes;
-    bytes.reserve(kOversizeBytes + 4 + kMaxSegmentPayload);
-    bytes.append(jpeg.left(2));
-    while (bytes.size() + jpeg.size() - 2 < kOversizeBytes) {
-        const int payload = kMaxSegmentPayload;
-        const int length = payload + 2;
-        bytes.append('\xFF').append('\xFE');
-        bytes.append(char(length >> 8)).append(char(length & 0xFF));
-        bytes.append(padding(payload));
-    }
-    bytes.append(jpeg.mid(2));
-    return bytes;
+        return jpeg + QByteArray(kOversizeBytes - jpeg.size(), '.');
+    return withPadding(jpeg, kOversizeBytes, QByteArrayLiteral("orvex-camsim padding. "));
 }
 
 QByteArray junk(QRandomGenerator &random)

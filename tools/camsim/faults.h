@@ -7,21 +7,12 @@ QT_BEGIN_NAMESPACE
 class QRandomGenerator;
 QT_END_NAMESPACE
 
-// The stream's framing, and the ways a frame or the gap between frames can be
-// spoilt on purpose to exercise a viewer.
+// The ways a frame or the gap between frames can be spoilt on purpose to
+// exercise a viewer. The framing itself is in wire.h.
 namespace Wire {
-
-extern const QByteArray kStartMarker;
-extern const QByteArray kEndMarker;
 
 // Frames made by --oversize-every are at least this long: past any 1 MiB buffer.
 constexpr int kOversizeBytes = 1024 * 1024 + 4096;
-
-// True when bytes hold J_S=, J_E=, J_S; or J_E;, any of which a viewer's
-// recogniser takes as a marker, cutting a frame short.
-bool containsMarker(const QByteArray &bytes);
-
-QByteArray wrap(const QByteArray &jpeg);
 
 // The same bytes, except that the first is 00: no longer a JPEG start.
 QByteArray breakStart(const QByteArray &jpeg);

@@ -2,8 +2,9 @@
 
 #include "faults.h"
 #include "framecode.h"
+#include "jpegfiles.h"
+#include "wire.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -102,11 +103,8 @@ QByteArray TestPattern::frame(quint64 number)
     QImage image = render(number);
     QByteArray jpeg;
     for (int attempt = 0; attempt < kMarkerFreeTries; ++attempt) {
-        jpeg.clear();
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPG", quality);
-        if (!Wire::containsMarker(jpeg))
+        jpeg = encodeJpeg(image, {quality});
+        if (!holdsMarker(jpeg))
             break;
         image.setPixel(attempt, size.height() - 1, qRgb(attempt * 16, 0, 0));
     }
@@ -135,7 +133,7 @@ ReplaySource::ReplaySource(const QString &dir, QString *error)
         // Sent anyway: a viewer meets such files from real cameras too.
         if (!bytes.startsWith("\xFF\xD8\xFF"))
             qWarning("%s does not start like a JPEG file", qPrintable(file.fileName()));
-        if (Wire::containsMarker(bytes))
+        if (holdsMarker(bytes))
             qWarning("%s holds a marker; a viewer will cut the frame short there",
                      qPrintable(file.fileName()));
         pictures.append(bytes);

@@ -2,6 +2,7 @@
 
 #include "faults.h"
 #include "picturesource.h"
+#include "wire.h"
 
 #include <QFile>
 #include <QTcpServer>
@@ -42,7 +43,7 @@ struct CamServer::Frame
         QByteArray &w = wire[(broken ? 1 : 0) | (oversize ? 2 : 0)];
         if (w.isEmpty()) {
             QByteArray body = oversize ? Wire::oversize(jpeg) : jpeg;
-            w = Wire::wrap(broken ? Wire::breakStart(body) : body);
+            w = framed(broken ? Wire::breakStart(body) : body);
         }
         return w;
     }

@@ -6,10 +6,14 @@
 #include "widgetform.h"
 
 #include <QByteArray>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
 #include <QTcpSocket>
 
-// Reaches into a Widget the way only tests should: its form, its view, and
-// the frame assembly state behind the stream slot.
+// Reaches into a Widget the way only tests, the fuzzer and the benchmarks
+// should: its form, its view, and the frame assembly state behind the stream
+// slot.
 class WidgetTestAccess
 {
 public:
@@ -31,5 +35,19 @@ public:
     static bool captureRequested(const Widget &w) { return w.captureRequested; }
     static qint32 captureCount(const Widget &w) { return w.captureCount; }
 };
+
+// Types the address and port into the form and clicks the Start button.
+inline void clickStart(Widget &w, const QString &host, const QString &port)
+{
+    WidgetForm *form = WidgetTestAccess::form(w);
+    form->lineEdit_ip->setText(host);
+    form->lineEdit_port->setText(port);
+    form->pushButton->click();
+}
+
+inline void clickStart(Widget &w, quint16 port)
+{
+    clickStart(w, QStringLiteral("127.0.0.1"), QString::number(port));
+}
 
 #endif // WIDGETTESTACCESS_H

@@ -1,13 +1,15 @@
 // Measures what the view's frame checks cost: a camera-like 640x480 frame
-// through Orvex::showFrame against a bare QImage::loadFromData of the same
-// bytes, and how long the view spends on frames it refuses.
+// through the view's decode step (decodeFrame, run by its paint) against a
+// bare QImage::loadFromData of the same bytes, and how long the view spends on
+// frames it refuses.
 //
 // usage: orvex-guard-cost [rounds [JPEG files...]]
 //        (build in Release; run on an idle machine). Given files, it times
-//        only those, through showFrame, with the peak resident memory.
+//        only those, through decodeFrame, with the peak resident memory.
 
-#include "hostileframes.h"
-#include "orvex.h"
+#include "decodeguard.h"
+#include "jpegfiles.h"
+#include "stats.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -56,8 +58,7 @@ double medianMicros(int rounds, const std::function<void()> &work)
         work();
         times.push_back(double(timer.nsecsElapsed()) / 1000.0);
     }
-    std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
-    return times[size_t(rounds / 2)];
+    return median(std::move(times));
 }
 
 long peakResidentKiB()
@@ -78,10 +79,10 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(silence);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 500;
 
-    Orvex view(nullptr);
+    QImage decoded;
     QImage bare;
-    auto viewFrame = [&view](const QByteArray &f) {
-        return [&view, &f] { view.showFrame(f.constData(), f.size()); };
+    auto viewFrame = [&decoded](const QByteArray &f) {
+        return [&decoded, &f] { decodeFrame(f.constData(), f.size(), &decoded); };
     };
     // The checks alone, made with the same calls as the view makes them, to
     // show their share apart from the decoding they precede.
@@ -111,7 +112,7 @@ int main(int argc, char *argv[])
 
     // Frames from files only: each run then reports its own peak memory.
     if (argc > 2) {
-        std::printf("%-34s %8s %14s %s\n", "file", "bytes", "showFrame us", "peak resident");
+        std::printf("%-34s %8s %14s %s\n", "file", "bytes", "decodeFrame us", "peak resident");
         for (int i = 2; i < argc; ++i) {
             QFile file(QString::fromLocal8Bit(argv[i]));
             if (!file.open(QIODevice::ReadOnly)) {
@@ -127,10 +128,10 @@ int main(int argc, char *argv[])
     }
 
     const QImage picture = cameraLikePicture();
-    const QByteArray baseline = HostileFrames::encode(picture, false, 75);
-    const QByteArray progressive = HostileFrames::encode(picture, true, 75);
+    const QByteArray baseline = encodeJpeg(picture);
+    const QByteArray progressive = encodeJpeg(picture, {75, true});
 
-    std::printf("%-34s %8s %14s %14s %10s %10s\n", "frame", "bytes", "showFrame us",
+    std::printf("%-34s %8s %14s %14s %10s %10s\n", "frame", "bytes", "decodeFrame us",
                 "loadFromData us", "added us", "checks us");
     for (const auto &[name, frame] : {std::pair {"640x480 baseline q75", baseline},
                                       std::pair {"640x480 progressive q75", progressive}}) {
@@ -147,13 +148,11 @@ int main(int argc, char *argv[])
 
     // Refused frames: the view's time, and what decoding would have cost
     // (only where that is affordable to find out).
-    const QByteArray small = HostileFrames::solidJpeg(64, 48, Qt::red, true);
-    const QByteArray bomb = HostileFrames::withDeclaredSize(baseline, 40000, 40000);
-    const QByteArray flood640
-        = HostileFrames::withExtraScans(HostileFrames::withDeclaredSize(small, 640, 480), 20000);
-    const QByteArray flood4096
-        = HostileFrames::withExtraScans(HostileFrames::withDeclaredSize(small, 4096, 4096), 1000);
-    std::printf("\n%-34s %8s %14s %14s\n", "refused frame", "bytes", "showFrame us",
+    const QByteArray small = solidJpeg(Qt::red, QSize(64, 48), {75, true});
+    const QByteArray bomb = withDeclaredSize(baseline, 40000, 40000);
+    const QByteArray flood640 = withExtraScans(withDeclaredSize(small, 640, 480), 20000);
+    const QByteArray flood4096 = withExtraScans(withDeclaredSize(small, 4096, 4096), 1000);
+    std::printf("\n%-34s %8s %14s %14s\n", "refused frame", "bytes", "decodeFrame us",
                 "loadFromData us");
     std::printf("%-34s %8d %14.1f %14s\n", "40000x40000 bomb", int(bomb.size()),
                 medianMicros(rounds, viewFrame(bomb)), "(6.4 GB)");

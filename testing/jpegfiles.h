@@ -1,0 +1,48 @@
+#ifndef JPEGFILES_H
+#define JPEGFILES_H
+
+#include <QByteArray>
+#include <QColor>
+#include <QSize>
+
+QT_BEGIN_NAMESPACE
+class QImage;
+QT_END_NAMESPACE
+
+// Real JPEG files made by Qt's own encoder, and the same files reworked into
+// what a hostile or broken camera might send.
+
+struct JpegOptions
+{
+    int quality = 75; // around what small camera modules produce
+    bool progressive = false;
+    bool optimized = false;
+};
+
+QByteArray encodeJpeg(const QImage &image, const JpegOptions &options = {});
+
+// A picture of one solid colour.
+QByteArray solidJpeg(const QColor &colour, const QSize &size, const JpegOptions &options = {});
+
+// Offset of the first marker with the given code, walking the segments from
+// the start of image up to the first scan; -1 if there is none.
+int findSegment(const QByteArray &jpeg, int code);
+
+// The same file with other dimensions in its frame header (baseline or
+// progressive): the pixel data stays as small as it was. Empty when the file
+// has no such header.
+QByteArray withDeclaredSize(QByteArray jpeg, int width, int height);
+
+// Inserts count empty scans (all AC coefficients of the first component)
+// before the end of image. Each costs ten bytes on the wire but a pass over
+// every block of the picture in the decoder.
+QByteArray withExtraScans(const QByteArray &progressiveJpeg, int count);
+
+// The same file grown with comment segments right after its start, which the
+// decoder skips, to exactly length bytes (a segment takes four at the least,
+// so one to three missing bytes come out as four): as many bytes as a real
+// frame of that size, as little work. pattern fills the comments.
+QByteArray withPadding(const QByteArray &jpeg, int length,
+                       const QByteArray &pattern = QByteArrayLiteral("x"));
+
+#endif // JPEGFILES_H
