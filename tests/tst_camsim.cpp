@@ -101,6 +101,12 @@ qint64 lastStatusValue(const QString &output, const QString &name)
 }
 
 #ifdef Q_OS_WIN
+bool runsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 qint64 residentKiB(qint64 pid)
 {
     const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
@@ -279,6 +285,12 @@ void TestCamsim::severalClientsShareFrames()
 // memory stays put, and when it reads again the frames it gets are whole.
 void TestCamsim::slowClientIsSkippedNotBuffered()
 {
+#ifdef Q_OS_WIN
+    // Seen here: under Wine the simulator's sends to a client that reads
+    // nothing never backed up, so it never had a frame to skip.
+    if (runsUnderWine())
+        QSKIP("under Wine, sends to a slow client do not back up in the simulator");
+#endif
     CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start(
         {"--size", "320x240", "--fps", "100", "--oversize-every", "1", "--status-every", "100"}));

@@ -390,6 +390,10 @@ void TestSnapshot::purge()
     QFETCH(QString, name);
     QFETCH(bool, directory);
     QFETCH(bool, removed);
+#ifdef Q_OS_WIN
+    if (name.contains('\n'))
+        QSKIP("Windows file names cannot hold a newline");
+#endif
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
