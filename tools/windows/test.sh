@@ -30,7 +30,7 @@ if [ -z "$arch" ]; then
         arch=x86_64
         reason="Wine could not start a 32-bit test program"
         # Wine's 32-bit loader is itself an i386 program.
-        if /usr/lib/wine/wine --version 2>&1 | grep -q "Exec format error"; then
+        if (/usr/lib/wine/wine --version 2>&1 || true) | grep -q "Exec format error"; then
             reason="the kernel refuses 32-bit executables (Exec format error), so Wine's 32-bit loader cannot start"
         fi
         echo "NOTE: the 32-bit Windows programs cannot run on this machine: $reason."
