@@ -13,6 +13,13 @@
 #include <csignal>
 #include <time.h>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+// The memory query of kernel32 itself, present since Windows 7: no psapi.dll.
+#define PSAPI_VERSION 2
+#include <psapi.h>
+#endif
+
 #if defined(__SANITIZE_ADDRESS__)
 #define CAMSIM_TEST_ASAN 1
 #elif defined(__has_feature)
@@ -93,6 +100,24 @@ qint64 lastStatusValue(const QString &output, const QString &name)
     return last;
 }
 
+#ifdef Q_OS_WIN
+bool runsUnderWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+qint64 residentKiB(qint64 pid)
+{
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return -1;
+    PROCESS_MEMORY_COUNTERS counters = {};
+    const bool ok = GetProcessMemoryInfo(process, &counters, sizeof counters);
+    CloseHandle(process);
+    return ok ? qint64(counters.WorkingSetSize / 1024) : -1;
+}
+#else
 qint64 residentKiB(qint64 pid)
 {
     QFile status(QString("/proc/%1/status").arg(pid));
@@ -102,6 +127,7 @@ qint64 residentKiB(qint64 pid)
     const QRegularExpressionMatch m = rss.match(QString::fromLatin1(status.readAll()));
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
 }
+#endif
 
 } // namespace
 
@@ -259,6 +285,12 @@ void TestCamsim::severalClientsShareFrames()
 // memory stays put, and when it reads again the frames it gets are whole.
 void TestCamsim::slowClientIsSkippedNotBuffered()
 {
+#ifdef Q_OS_WIN
+    // Seen here: under Wine the simulator's sends to a client that reads
+    // nothing never backed up, so it never had a frame to skip.
+    if (runsUnderWine())
+        QSKIP("under Wine, sends to a slow client do not back up in the simulator");
+#endif
     CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start(
         {"--size", "320x240", "--fps", "100", "--oversize-every", "1", "--status-every", "100"}));
@@ -404,13 +436,33 @@ void TestCamsim::stopsCleanlyOnSignal()
     QFETCH(int, signalNumber);
 
     CamsimProcess sim(ORVEX_CAMSIM_PATH);
+#ifdef Q_OS_WIN
+    // Windows has no kill(): Ctrl+Break stands for SIGTERM, sent to the
+    // simulator alone as the head of a console process group of its own.
+    if (signalNumber != SIGTERM)
+        QSKIP("Windows sends Ctrl+C only to every program of a console, this test's included");
+    sim.process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *arguments) {
+        arguments->flags |= CREATE_NEW_PROCESS_GROUP;
+    });
+#endif
     QVERIFY(sim.start({"--size", "320x240", "--fps", "50"}));
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, sim.port);
     QVERIFY(client.waitForConnected(5000));
     QVERIFY(!readFrames(client, 1).isEmpty());
 
+#ifdef Q_OS_WIN
+    if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, DWORD(sim.process.processId()))) {
+        // Not the simulator's fault: the event travels only within a console
+        // this test shares with it, and it may have none (as under Wine
+        // without a terminal).
+        QSKIP(qPrintable(QString("GenerateConsoleCtrlEvent failed (error %1): no console "
+                                 "shared with the simulator")
+                             .arg(GetLastError())));
+    }
+#else
     QCOMPARE(::kill(pid_t(sim.process.processId()), signalNumber), 0);
+#endif
     QVERIFY(sim.waitForExit());
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process.exitCode(), 0);

@@ -13,6 +13,11 @@ int main(int argc, char *argv[])
     // Painting text needs a GUI application, but this program never opens a
     // window and must run where there is no display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef Q_OS_WIN
+    // Offscreen, Qt reads font files itself, and Windows keeps them here.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_FONTDIR"))
+        qputenv("QT_QPA_FONTDIR", qgetenv("WINDIR") + "\\Fonts");
+#endif
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName("orvex-camsim");
     QGuiApplication::setApplicationVersion("1.0");

@@ -11,6 +11,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QTime>
+#include <QtMath>
 
 #include <cmath>
 

@@ -9,7 +9,8 @@ QT_END_NAMESPACE
 
 // Turns SIGINT and SIGTERM into a Qt signal on the event loop. The handler
 // only writes the signal number to a socket pair, which is safe inside a
-// signal handler; the rest happens in the loop.
+// signal handler; the rest happens in the loop. On Windows, Ctrl+C and
+// Ctrl+Break in the console arrive as SIGINT and SIGTERM.
 class SignalWatcher : public QObject
 {
     Q_OBJECT
@@ -23,10 +24,12 @@ public:
 signals:
     void received(int signalNumber);
 
+#ifndef Q_OS_WIN
 private:
     void onReadable();
 
     QSocketNotifier *notifier = nullptr;
+#endif
 };
 
 #endif // SIGNALWATCHER_H

@@ -1,0 +1,17 @@
+# Shared part of the mingw-w64 toolchain files: set ORVEX_MINGW_TRIPLE first.
+set(CMAKE_SYSTEM_NAME Windows)
+
+# The posix thread model: Qt's static build and std::thread want it.
+set(CMAKE_C_COMPILER ${ORVEX_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ORVEX_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${ORVEX_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${ORVEX_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The static Qt lives outside the root path, given by CMAKE_PREFIX_PATH.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+
+# Everything linked in, so each program runs without any DLL beside it.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Builds Orvex for Windows on Debian: a static Qt from Debian's source
+# package (cached), then the three programs, orvex-camsim.exe and the test
+# programs, checked and packed into build-win32/orvex-<version>-win32.zip.
+#
+# Usage: tools/windows/build.sh [i686|x86_64]...   (default: i686)
+#   i686    the 32-bit programs we ship   -> build-win32/
+#   x86_64  the same sources for 64-bit Windows, for running the tests under
+#           Wine on machines that cannot execute 32-bit programs -> build-win64/
+# Environment: ORVEX_WERROR=ON turns warnings into errors; ORVEX_WINDOWS_NO_DEPS=1
+# skips installing Debian packages.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+archs=("${@:-i686}")
+
+install_packages() {
+    local packages=(cmake make g++ perl python3 dpkg-dev file zip unzip
+        g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
+        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
+        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+        wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core)
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    # Wine runs 32-bit Windows programs with its i386 half.
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Every DLL a program may import: Windows' own, present on every installation.
+system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|ws2_32|winmm|imm32|version|netapi32|userenv|uxtheme|dwmapi|wtsapi32|iphlpapi|mpr|msvcrt|shlwapi|winspool\.drv|crypt32|secur32|dnsapi|setupapi|rpcrt4|bcrypt|ntdll|comctl32)\.dll$'
+
+check_programs() {
+    local build=$1 bits_pattern=$2
+    local failed=0
+    for exe in "$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.exe "$build"/tools/camsim/orvex-camsim.exe; do
+        local kind="(GUI)"
+        [ "$(basename "$exe")" = orvex-camsim.exe ] && kind="(console)"
+        local description
+        description=$(file -b "$exe")
+        if [[ "$description" != "$bits_pattern $kind"* ]]; then
+            echo "$exe: expected '$bits_pattern $kind', file says: $description" >&2
+            failed=1
+        fi
+        local dll
+        for dll in $("$triple-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p'); do
+            if ! echo "$dll" | tr 'A-Z' 'a-z' | grep -Eq "$system_dlls"; then
+                echo "$exe: needs $dll, which Windows does not have" >&2
+                failed=1
+            fi
+        done
+    done
+    return $failed
+}
+
+# Qt's third-party notices for the code linked into the programs, from the
+# attribution files in Qt's source.
+attribution_dirs=(
+    src/3rdparty/double-conversion src/3rdparty/easing src/3rdparty/freebsd
+    src/3rdparty/freetype src/3rdparty/harfbuzz-ng src/3rdparty/icc
+    src/3rdparty/libjpeg src/3rdparty/libpng src/3rdparty/md4 src/3rdparty/md4c
+    src/3rdparty/md5 src/3rdparty/pcre2 src/3rdparty/rfc6234 src/3rdparty/sha1
+    src/3rdparty/sha3 src/3rdparty/tinycbor src/3rdparty/zlib
+    src/corelib/codecs src/corelib/io src/corelib/kernel src/corelib/text
+    src/gui/painting src/gui/text
+)
+
+make_zip() {
+    local build=$1 suffix=$2
+    local version
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    local name=orvex-$version-$suffix
+    local stage=$build/zip/$name
+    rm -rf "$build/zip" "$build/$name.zip"
+    mkdir -p "$stage/LICENSES"
+    cp "$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.exe \
+        "$build"/tools/camsim/orvex-camsim.exe "$stage/"
+    "$triple-strip" "$stage"/*.exe
+
+    # The licence texts come from the very source Qt was built from.
+    local source
+    source=$(tools/windows/qt.sh source | tail -n1)
+    local dsc
+    dsc=$(basename "$(ls "$source"/qtbase-opensource-src_*.dsc)" .dsc)
+    local licenses=$build/qt-source
+    rm -rf "$licenses"
+    dpkg-source --no-check -x "$source/$dsc.dsc" "$licenses" >/dev/null
+    cp "$licenses/LICENSE.LGPL3" "$stage/LICENSES/Qt-LGPL-3.0.txt"
+    cp "$licenses/LICENSE.GPL3" "$stage/LICENSES/GPL-3.0.txt"
+    local dirs=()
+    for d in "${attribution_dirs[@]}"; do dirs+=("$licenses/$d"); done
+    tools/windows/notices.py "$stage/LICENSES/THIRD-PARTY-NOTICES.txt" "${dirs[@]}"
+    local qt_version=${dsc#*_}
+    qt_version=${qt_version%%+*}
+    sed -e "s/@ORVEX_VERSION@/$version/" -e "s/@QT_VERSION@/$qt_version/" \
+        -e "s/@QT_SOURCE_PACKAGE@/$dsc/" packaging/README.txt.in | sed 's/$/\r/' >"$stage/README.txt"
+    (cd "$build/zip" && zip -qr "../$name.zip" "$name")
+    rm -rf "$licenses"
+    echo "Packed $build/$name.zip"
+}
+
+[ "${ORVEX_WINDOWS_NO_DEPS:-0}" = 1 ] || install_packages
+
+for arch in "${archs[@]}"; do
+    case "$arch" in
+    i686) build=build-win32 suffix=win32 pe="PE32 executable" ;;
+    x86_64) build=build-win64 suffix=win64 pe="PE32+ executable" ;;
+    *)
+        echo "build.sh: unknown architecture '$arch'" >&2
+        exit 2
+        ;;
+    esac
+    triple=$arch-w64-mingw32
+    start=$SECONDS
+    qt=$(tools/windows/qt.sh "$arch" | tail -n1)
+    echo "== Qt for $arch ready after $((SECONDS - start)) s"
+
+    start=$SECONDS
+    cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
+        -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_BUILD_TYPE=Release \
+        -DORVEX_WERROR="${ORVEX_WERROR:-OFF}" >/dev/null
+    cmake --build "$build" -j"${ORVEX_JOBS:-2}"
+    check_programs "$build" "$pe"
+    make_zip "$build" "$suffix"
+    echo "== Orvex for $arch built in $((SECONDS - start)) s"
+done
