@@ -56,6 +56,7 @@ void Widget::on_pushButton_clicked()
     repaint();
 
     socket->abort();
+    resetFrameAssembly();
     const QDeadlineTimer deadline(kConnectTimeoutMs, Qt::PreciseTimer);
     if (connectSocket(addressesOf(host, deadline), port, deadline)) {
         qDebug("Connection successfully!");
