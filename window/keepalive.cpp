@@ -3,9 +3,20 @@
 #include <QAbstractSocket>
 
 #ifdef Q_OS_WIN
-#include <mstcpip.h>
 #include <winsock2.h>
+// After winsock2.h, which declares what these use.
+#include <mstcpip.h>
 #include <ws2tcpip.h>
+// Older mingw-w64 headers lack the values Windows 10 has for these.
+#ifndef TCP_KEEPIDLE
+#define TCP_KEEPIDLE 3
+#endif
+#ifndef TCP_KEEPCNT
+#define TCP_KEEPCNT 16
+#endif
+#ifndef TCP_KEEPINTVL
+#define TCP_KEEPINTVL 17
+#endif
 #else
 #include <netinet/in.h>
 #include <netinet/tcp.h>
