@@ -151,7 +151,7 @@ private slots:
     void otherButtonTextDisconnects();
     void startDropsAnyEarlierConnection();
     void viewerSendsNothing();
-    void connectingKeepsAssemblyState();
+    void connectingStartsFreshAssembly();
     void hostNameLookup_data();
     void hostNameLookup();
     void addressNeedsNoLookup_data();
@@ -460,20 +460,21 @@ void TestConnection::viewerSendsNothing()
     QCOMPARE(peer->readAll(), QByteArray());
 }
 
-void TestConnection::connectingKeepsAssemblyState()
+void TestConnection::connectingStartsFreshAssembly()
 {
     LoopbackCamera camera;
     QVERIFY(camera.listen());
     WidgetTestAccess::feed(*widget, "J_S=\xFF\xD8\xFFJ_");
+    QTest::mouseClick(WidgetTestAccess::form(*widget)->CatptureBtn, Qt::LeftButton);
 
     clickStart(*widget, camera.port());
     QVERIFY(camera.waitForViewer());
-    QTest::mouseClick(button(), Qt::LeftButton);
-    QTRY_COMPARE(log->count("Disconnected!"), 1);
 
-    QCOMPARE(WidgetTestAccess::markerState(*widget), 2);
-    QCOMPARE(WidgetTestAccess::inFrame(*widget), 1);
-    QCOMPARE(WidgetTestAccess::frameLength(*widget), 5);
+    QCOMPARE(WidgetTestAccess::markerState(*widget), 0);
+    QCOMPARE(WidgetTestAccess::inFrame(*widget), 0);
+    QCOMPARE(WidgetTestAccess::frameLength(*widget), 0);
+    QCOMPARE(QByteArray(WidgetTestAccess::frameBuffer(*widget), 8), QByteArray(8, '\0'));
+    QVERIFY(WidgetTestAccess::captureRequested(*widget));
 }
 
 // The lookup and the connect share one 3000 ms wait.

@@ -14,8 +14,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QAtomicInt>
+#include <QSet>
+#include <QThread>
+
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <vector>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -25,6 +31,8 @@
 #endif
 
 using namespace JpegFrames;
+
+Q_DECLARE_METATYPE(SnapshotWrite)
 
 namespace {
 
@@ -190,11 +198,15 @@ private slots:
     void nextRunPurgesWhatThisOneSaves_data();
     void nextRunPurgesWhatThisOneSaves();
     void constructionPurgesProgramDirectory();
-    void unopenableSnapshot();
+    void takenNameIsSkipped_data();
+    void takenNameIsSkipped();
+    void twoWindowsCaptureInTurn();
     void unwritableSnapshot();
     void writeFailures_data();
     void writeFailures();
-    void writeReplacesOldContent();
+    void searchForFreeName_data();
+    void searchForFreeName();
+    void capturesAtOnceNeverShareAName();
     void writesUnderNonAsciiDirectory();
 
 private:
@@ -202,6 +214,11 @@ private:
     QString snapshot(int n) const { return snapshotPath(programDir, n); }
     void clickCapture() { QTest::mouseClick(captureButton(), Qt::LeftButton); }
     void feed(const QByteArray &bytes) { WidgetTestAccess::feed(*widget, bytes); }
+    static void captureOne(Widget &w, const QByteArray &picture)
+    {
+        QTest::mouseClick(WidgetTestAccess::form(w)->CatptureBtn, Qt::LeftButton);
+        WidgetTestAccess::feed(w, framed(picture));
+    }
     bool displayStartsWith(const QByteArray &bytes) const
     {
         return std::memcmp(WidgetTestAccess::displayBuffer(*widget), bytes.constData(),
@@ -336,10 +353,13 @@ void TestSnapshot::armedBeforeConnecting()
     LoopbackCamera camera;
     QVERIFY(camera.listen());
 
-    // Arming also outlives a connection that brought no frame.
+    // Arming also outlives a connection that dropped mid-frame, whose half
+    // frame must not end up in the file.
     clickStart(*widget, camera.port());
     QTcpSocket *first = camera.waitForViewer();
     QVERIFY(first);
+    const QByteArray cutOff = framed(jpeg(Qt::green));
+    camera.send(cutOff.left(cutOff.size() / 2));
     first->disconnectFromHost();
     QTRY_COMPARE(log->count("Disconnected!"), 1);
     QVERIFY(WidgetTestAccess::captureRequested(*widget));
@@ -463,17 +483,62 @@ void TestSnapshot::constructionPurgesProgramDirectory()
     QVERIFY(!WidgetTestAccess::captureRequested(another));
 }
 
-void TestSnapshot::unopenableSnapshot()
+void TestSnapshot::takenNameIsSkipped_data()
 {
-    // The next snapshot's name is taken by a directory.
-    QVERIFY(QDir().mkdir(snapshot(0)));
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("directory");
 
-    clickCapture();
+    QTest::newRow("file put there after start") << "0.jpg" << false;
+    QTest::newRow("directory") << "0.jpg" << true;
+    QTest::newRow("same name in capitals") << "0.JPG" << false;
+}
+
+// Whatever took the next name after start stays as it is; the capture goes
+// to the next free number and the count goes on from there.
+void TestSnapshot::takenNameIsSkipped()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, directory);
+
+    const QString path = programDir + '/' + name;
+    QVERIFY(claim(path));
+    if (directory)
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(writeFile(path, "the user's picture"));
+    if (!QFileInfo::exists(snapshot(0)))
+        QSKIP("File names are case-sensitive here: 0.JPG does not take the name 0.jpg");
+
     const QByteArray picture = jpeg(Qt::red);
+    clickCapture();
     feed(framed(picture));
 
-    QVERIFY(QFileInfo(snapshot(0)).isDir());
-    checkFailedCaptureAndRetry(picture);
+    if (directory)
+        QVERIFY(QFileInfo(path).isDir());
+    else
+        QCOMPARE(readFile(path), QByteArray("the user's picture"));
+    QCOMPARE(readFile(snapshot(1)), picture);
+    QCOMPARE(WidgetTestAccess::captureCount(*widget), 2);
+    QVERIFY(log->debugLines().isEmpty());
+    QVERIFY(captureButton()->isEnabled());
+}
+
+// Two programs in one folder, each with its own count from 0.
+void TestSnapshot::twoWindowsCaptureInTurn()
+{
+    Widget other;
+    const QByteArray pictures[] = {jpeg(Qt::red), jpeg(Qt::green), jpeg(Qt::blue), jpeg(Qt::cyan)};
+
+    captureOne(*widget, pictures[0]);
+    captureOne(other, pictures[1]);
+    captureOne(*widget, pictures[2]);
+    captureOne(other, pictures[3]);
+
+    for (int n = 0; n < 4; ++n)
+        QCOMPARE(readFile(snapshot(n)), pictures[n]);
+    QCOMPARE(WidgetTestAccess::captureCount(*widget), 3);
+    QCOMPARE(WidgetTestAccess::captureCount(other), 4);
+    QVERIFY(log->debugLines().isEmpty());
 }
 
 void TestSnapshot::unwritableSnapshot()
@@ -519,17 +584,21 @@ void TestSnapshot::writeFailures_data()
     QTest::addColumn<int>("length");
     // Largest file this process may write, or -1 for no limit.
     QTest::addColumn<int>("sizeLimit");
-    QTest::addColumn<bool>("written");
+    QTest::addColumn<SnapshotWrite>("outcome");
 
-    QTest::newRow("parent is a regular file") << "plain/0.jpg" << 100 << -1 << false;
-    QTest::newRow("parent missing") << "missing/0.jpg" << 100 << -1 << false;
-    QTest::newRow("name taken by a directory") << "taken" << 100 << -1 << false;
-    QTest::newRow("nothing fits") << "0.jpg" << 100 << 0 << false;
-    QTest::newRow("fails on flush") << "0.jpg" << 100 << 10 << false;
-    QTest::newRow("fails on write") << "0.jpg" << 200000 << 1000 << false;
-    QTest::newRow("one byte too many") << "0.jpg" << 1001 << 1000 << false;
-    QTest::newRow("fits the limit exactly") << "0.jpg" << 1000 << 1000 << true;
-    QTest::newRow("no limit") << "0.jpg" << 200000 << -1 << true;
+    constexpr auto failed = SnapshotWrite::Failed;
+    constexpr auto taken = SnapshotWrite::NameTaken;
+    constexpr auto written = SnapshotWrite::Written;
+    QTest::newRow("parent is a regular file") << "plain/0.jpg" << 100 << -1 << failed;
+    QTest::newRow("parent missing") << "missing/0.jpg" << 100 << -1 << failed;
+    QTest::newRow("name taken by a directory") << "taken" << 100 << -1 << taken;
+    QTest::newRow("name taken by a file") << "plain" << 100 << -1 << taken;
+    QTest::newRow("nothing fits") << "0.jpg" << 100 << 0 << failed;
+    QTest::newRow("fails on flush") << "0.jpg" << 100 << 10 << failed;
+    QTest::newRow("fails on write") << "0.jpg" << 200000 << 1000 << failed;
+    QTest::newRow("one byte too many") << "0.jpg" << 1001 << 1000 << failed;
+    QTest::newRow("fits the limit exactly") << "0.jpg" << 1000 << 1000 << written;
+    QTest::newRow("no limit") << "0.jpg" << 200000 << -1 << written;
 }
 
 void TestSnapshot::writeFailures()
@@ -537,7 +606,7 @@ void TestSnapshot::writeFailures()
     QFETCH(QString, name);
     QFETCH(int, length);
     QFETCH(int, sizeLimit);
-    QFETCH(bool, written);
+    QFETCH(SnapshotWrite, outcome);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -546,37 +615,107 @@ void TestSnapshot::writeFailures()
     const QString path = dir.filePath(name);
     const QByteArray data = awkwardBytes(length);
 
-    bool ok = false;
+    auto result = SnapshotWrite::Failed;
     if (sizeLimit < 0) {
-        ok = writeSnapshotFile(path, data.constData(), data.size());
+        result = writeSnapshotFile(path, data.constData(), data.size());
     } else {
         if (const char *why = FileSizeLimit::unavailable())
             QSKIP(why);
         FileSizeLimit limit(sizeLimit);
         QVERIFY(limit.active);
-        ok = writeSnapshotFile(path, data.constData(), data.size());
+        result = writeSnapshotFile(path, data.constData(), data.size());
     }
 
-    QCOMPARE(ok, written);
-    if (written)
+    QCOMPARE(result, outcome);
+    if (outcome == SnapshotWrite::Written)
         QCOMPARE(readFile(path), data);
-    else if (name != "taken")
+    else if (outcome == SnapshotWrite::Failed)
         QVERIFY(!QFileInfo::exists(path));
     QCOMPARE(readFile(dir.filePath("plain")), QByteArray("not a directory"));
     QVERIFY(QFileInfo(dir.filePath("taken")).isDir());
 }
 
-void TestSnapshot::writeReplacesOldContent()
+void TestSnapshot::searchForFreeName_data()
 {
+    QTest::addColumn<QList<int>>("taken");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("attempts");
+    // The number written, or -1 for none.
+    QTest::addColumn<int>("written");
+    QTest::addColumn<int>("next");
+
+    constexpr int kMax = std::numeric_limits<qint32>::max();
+    QTest::newRow("free") << QList<int> {} << 0 << 10 << 0 << 1;
+    QTest::newRow("taken ones skipped") << QList<int> {0, 1, 3} << 0 << 10 << 2 << 3;
+    QTest::newRow("below the count ignored") << QList<int> {0} << 4 << 10 << 4 << 5;
+    QTest::newRow("gives up") << QList<int> {5, 6, 7} << 5 << 3 << -1 << 8;
+    QTest::newRow("last free number") << QList<int> {kMax - 1} << kMax - 1 << 10 << kMax << kMax;
+    QTest::newRow("no number left") << QList<int> {kMax} << kMax << 10 << -1 << kMax;
+}
+
+void TestSnapshot::searchForFreeName()
+{
+    QFETCH(QList<int>, taken);
+    QFETCH(int, first);
+    QFETCH(int, attempts);
+    QFETCH(int, written);
+    QFETCH(int, next);
+
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString path = dir.filePath("0.jpg");
-    QVERIFY(writeFile(path, QByteArray(5000, 'o')));
+    for (int n : taken)
+        QVERIFY(writeFile(snapshotPath(dir.path(), n), "taken"));
+    const QByteArray data = jpeg(Qt::gray);
 
-    const QByteArray data = awkwardBytes(30);
-    QVERIFY(writeSnapshotFile(path, data.constData(), data.size()));
+    qint32 number = first;
+    QCOMPARE(saveSnapshotFile(dir.path(), &number, data.constData(), data.size(), attempts),
+             written >= 0);
 
-    QCOMPARE(readFile(path), data);
+    QCOMPARE(number, next);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), taken.size() + (written >= 0));
+    for (int n : taken)
+        QCOMPARE(readFile(snapshotPath(dir.path(), n)), QByteArray("taken"));
+    if (written >= 0)
+        QCOMPARE(readFile(snapshotPath(dir.path(), written)), data);
+}
+
+// Programs capturing at the same moment, each counting from 0: every name is
+// won by exactly one of them, and no picture is lost or overwritten.
+void TestSnapshot::capturesAtOnceNeverShareAName()
+{
+    constexpr int kWriters = 4;
+    constexpr int kEach = 50;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QAtomicInt ready = 0;
+    QAtomicInt failures = 0;
+    std::vector<std::unique_ptr<QThread>> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back(QThread::create([&, w] {
+            ready.fetchAndAddOrdered(1);
+            while (ready.loadAcquire() < kWriters)
+                QThread::yieldCurrentThread();
+            qint32 number = 0;
+            for (int i = 0; i < kEach; ++i) {
+                const QByteArray data = QByteArray::number(w * 1000 + i);
+                if (!saveSnapshotFile(dir.path(), &number, data.constData(), data.size()))
+                    failures.fetchAndAddOrdered(1);
+            }
+        }));
+        writers.back()->start();
+    }
+    for (auto &writer : writers)
+        QVERIFY(writer->wait(60000));
+
+    QCOMPARE(failures.loadAcquire(), 0);
+    QSet<QByteArray> found;
+    for (int n = 0; n < kWriters * kEach; ++n)
+        found.insert(readFile(snapshotPath(dir.path(), n)));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), kWriters * kEach);
+    for (int w = 0; w < kWriters; ++w) {
+        for (int i = 0; i < kEach; ++i)
+            QVERIFY(found.contains(QByteArray::number(w * 1000 + i)));
+    }
 }
 
 void TestSnapshot::writesUnderNonAsciiDirectory()
@@ -587,7 +726,8 @@ void TestSnapshot::writesUnderNonAsciiDirectory()
     QVERIFY(QDir().mkdir(folder));
     const QByteArray data = jpeg(Qt::gray);
 
-    QVERIFY(writeSnapshotFile(folder + "/0.jpg", data.constData(), data.size()));
+    QCOMPARE(writeSnapshotFile(folder + "/0.jpg", data.constData(), data.size()),
+             SnapshotWrite::Written);
 
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList {"0.jpg"});
     QCOMPARE(readFile(folder + "/0.jpg"), data);

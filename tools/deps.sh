@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(build-essential cmake qtbase5-dev)
 for need in "${@:-build}"; do
     case "$need" in
-    build | test) ;;
+    build) ;;
+    # nft drops a connection's packets in the keepalive test's own namespace.
+    test) packages+=(nftables) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     format) packages+=(clang-format git) ;;
     bench) packages+=(libbenchmark-dev libturbojpeg0-dev ffmpeg) ;;

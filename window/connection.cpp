@@ -1,5 +1,6 @@
 #include "widget.h"
 
+#include "keepalive.h"
 #include "widgetform.h"
 
 #include <QDeadlineTimer>
@@ -56,8 +57,10 @@ void Widget::on_pushButton_clicked()
     repaint();
 
     socket->abort();
+    resetFrameAssembly();
     const QDeadlineTimer deadline(kConnectTimeoutMs, Qt::PreciseTimer);
     if (connectSocket(addressesOf(host, deadline), port, deadline)) {
+        enableKeepAlive(socket);
         qDebug("Connection successfully!");
         form->pushButton->setText("Stop");
     } else {

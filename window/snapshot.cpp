@@ -10,20 +10,20 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <cstdio>
+#include <limits>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
-
-// Opens with the C runtime so the bytes go out unchanged, but by a name that
-// survives non-ASCII directories: Windows needs the wide-character call.
-std::FILE *openForWriting(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return _wfopen(reinterpret_cast<const wchar_t *>(path.utf16()), L"wb");
-#else
-    return std::fopen(QFile::encodeName(path).constData(), "wb");
-#endif
-}
 
 void removeFile(const QString &path)
 {
@@ -32,6 +32,42 @@ void removeFile(const QString &path)
 #else
     std::remove(QFile::encodeName(path).constData());
 #endif
+}
+
+// Creates the file, failing if anything is at path already: the check and
+// the creation are one step, so of two programs after the same name only one
+// gets it. Opened with the C runtime so the bytes go out unchanged, by a name
+// that survives non-ASCII directories (Windows needs the wide-character call).
+std::FILE *createForWriting(const QString &path, bool *taken)
+{
+#ifdef Q_OS_WIN
+    const int fd
+        = _wopen(reinterpret_cast<const wchar_t *>(path.utf16()),
+                 _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+#else
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+    if (fd < 0) {
+        // Windows reports a directory in the way as a denied access.
+        *taken = errno == EEXIST || QFileInfo::exists(path);
+        return nullptr;
+    }
+    *taken = false;
+#ifdef Q_OS_WIN
+    std::FILE *file = _fdopen(fd, "wb");
+    if (!file) {
+        _close(fd);
+        removeFile(path);
+    }
+#else
+    std::FILE *file = fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        removeFile(path);
+    }
+#endif
+    return file;
 }
 
 } // namespace
@@ -54,19 +90,36 @@ QString snapshotPath(const QString &directory, int n)
     return directory + QString::asprintf("/%d.jpg", n);
 }
 
-bool writeSnapshotFile(const QString &path, const char *data, int length)
+SnapshotWrite writeSnapshotFile(const QString &path, const char *data, int length)
 {
-    std::FILE *file = openForWriting(path);
+    bool taken = false;
+    std::FILE *file = createForWriting(path, &taken);
     if (!file)
-        return false;
+        return taken ? SnapshotWrite::NameTaken : SnapshotWrite::Failed;
 
     bool ok = std::fwrite(data, 1, size_t(length), file) == size_t(length);
     ok = std::fflush(file) == 0 && ok;
     ok = std::fclose(file) == 0 && ok;
-    // Only a regular file we made is ours to remove, never a device like /dev/full.
-    if (!ok && QFileInfo(path).isFile())
+    // The file is ours, made above: a part-written picture is worse than none.
+    if (!ok)
         removeFile(path);
-    return ok;
+    return ok ? SnapshotWrite::Written : SnapshotWrite::Failed;
+}
+
+bool saveSnapshotFile(const QString &directory, qint32 *number, const char *data, int length,
+                      int attempts)
+{
+    for (int tried = 0; tried < attempts; ++tried) {
+        const qint32 n = *number;
+        const SnapshotWrite result = writeSnapshotFile(snapshotPath(directory, n), data, length);
+        if (n < std::numeric_limits<qint32>::max())
+            *number = n + 1;
+        if (result != SnapshotWrite::NameTaken)
+            return result == SnapshotWrite::Written;
+        if (n == std::numeric_limits<qint32>::max())
+            break;
+    }
+    return false;
 }
 
 void Widget::on_CatptureBtn_clicked()
@@ -79,10 +132,8 @@ void Widget::on_CatptureBtn_clicked()
 
 void Widget::saveSnapshot()
 {
-    const QString path = snapshotPath(QCoreApplication::applicationDirPath(), captureCount);
-    ++captureCount;
-
-    if (!writeSnapshotFile(path, frameBuffer, frameLength))
+    if (!saveSnapshotFile(QCoreApplication::applicationDirPath(), &captureCount, frameBuffer,
+                          frameLength))
         qDebug("Capture failed!");
 
     captureRequested = false;

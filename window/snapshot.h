@@ -14,8 +14,21 @@ void purgeSnapshots(const QString &directory);
 // Where snapshot number n goes in directory: <directory>/<n>.jpg.
 QString snapshotPath(const QString &directory, int n);
 
-// Writes length bytes to a new file at path. On any failure nothing is left
-// behind at path and false is returned.
-bool writeSnapshotFile(const QString &path, const char *data, int length);
+enum class SnapshotWrite { Written, NameTaken, Failed };
+
+// Writes length bytes to a new file at path, which it creates: whatever is
+// already there, whoever put it there, is left alone (NameTaken). On any
+// other failure nothing is left behind at path (Failed).
+SnapshotWrite writeSnapshotFile(const QString &path, const char *data, int length);
+
+// How many taken names one capture passes over before it gives up.
+constexpr int kSnapshotNameAttempts = 10000;
+
+// Writes length bytes to <directory>/<n>.jpg for the first n from *number on
+// whose name is free, trying at most attempts names. *number moves past each
+// name tried, so the next capture goes on from there; it stops at the largest
+// number. False when nothing was written.
+bool saveSnapshotFile(const QString &directory, qint32 *number, const char *data, int length,
+                      int attempts = kSnapshotNameAttempts);
 
 #endif // SNAPSHOT_H

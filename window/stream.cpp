@@ -7,7 +7,8 @@
 // Cuts the camera's byte stream into frames. Frames arrive as
 //     J_S= <JPEG bytes> J_E;
 // with no length field and no escaping. The recogniser keeps its state in
-// members, so a marker may be split across chunks and even connections.
+// members, so a marker may be split across chunks, but not across
+// connections: no camera resumes a frame on a new one.
 
 void Widget::on_socket_read()
 {
@@ -109,6 +110,18 @@ void Widget::endOfFrame()
     }
 
     std::memset(frameBuffer, 0, size_t(stored));
+    markerState = 0;
+    inFrame = 0;
+    frameLength = 0;
+    frameTooLong = false;
+}
+
+// Forgets a frame cut off with its connection, so the next connection's first
+// frame is not spliced onto it.
+void Widget::resetFrameAssembly()
+{
+    if (frameBuffer)
+        std::memset(frameBuffer, 0, size_t(frameLength));
     markerState = 0;
     inFrame = 0;
     frameLength = 0;

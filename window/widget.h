@@ -52,6 +52,7 @@ private slots:
 private:
     void consumeChunk(const char *data, qint64 size);
     void endOfFrame();
+    void resetFrameAssembly();
     void saveSnapshot();
     // In widgetview.cpp, with the members that need Orvex's definition.
     void createView();
