@@ -6,7 +6,9 @@ set -euo pipefail
 packages=(build-essential cmake qtbase5-dev)
 for need in "${@:-build}"; do
     case "$need" in
-    build | test) ;;
+    build) ;;
+    # The display-scale check runs the real program on a virtual X display.
+    test) packages+=(xvfb x11-xserver-utils x11-utils xdotool imagemagick python3 fonts-dejavu-core) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     format) packages+=(clang-format git) ;;
     bench) packages+=(libbenchmark-dev libturbojpeg0-dev ffmpeg) ;;
