@@ -87,7 +87,7 @@ for dpi in "${dpis[@]}"; do
     xdotool key Tab
     shot=$out/orvex-$dpi.png
     shown=0
-    for _ in $(seq 50); do
+    for _ in $(seq 100); do
         sleep 0.2
         import -window "$window" "$shot" 2>/dev/null || continue
         if python3 "$here/shotcheck.py" picture-shown "$shot"; then

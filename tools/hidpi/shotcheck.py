@@ -3,15 +3,17 @@
 
 shotcheck.py picture-shown SHOT
     exit 0 once the camera's picture (one solid colour) fills most of the window.
-shotcheck.py window SHOT DPI WIDTHxHEIGHT REFERENCE
+shotcheck.py window SHOT DPI WIDTHxHEIGHT REFERENCE [TOLERANCE]
     checks the window's size, the picture's place and extent, and that every
     text of the form is whole. At 96 dpi the texts' measurements are written
-    to REFERENCE; at other DPIs they are compared with it.
+    to REFERENCE; at other DPIs they are compared with it, widths within
+    TOLERANCE (default 0.06: a lost narrow character is about 0.1).
 
 A text is whole when its ink keeps clear of its control's edges (clipped
 glyphs end right at them) and has the width and height of the text at
 100 %, times the scale: a lost character or a cut-off row of pixels shows.
 """
+import math
 import subprocess
 import sys
 
@@ -25,11 +27,11 @@ CONTROLS = [
     ("Start/Stop button", (420, 500, 100, 27)),
     ("Capture button", (530, 500, 100, 27)),
 ]
-# Ink: the form's texts are near black; frames, bevels and the focus frame
-# are lighter or blue.
-INK_LEVEL = 100
-# Glyph widths follow the font size but not exactly linearly (hinting).
-WIDTH_TOLERANCE = 0.06
+# Ink: the form's texts are dark, if thin and light grey in Wine's fonts at
+# 100 %. The frames, bevels and focus frames of fields and buttons are left
+# out by looking only inside them, this many unscaled pixels in from the edge.
+INK_LEVEL = 160
+FRAME = {"label": 0, "field": 3, "button": 4}
 
 
 class Image:
@@ -87,7 +89,8 @@ def picture_shown(path):
     return hits > total * 0.6
 
 
-def check_window(path, dpi, size, reference_path):
+def check_window(path, dpi, size, reference_path, tolerance):
+    dpi = int(dpi)
     scale = dpi / 96
     image = Image(path)
     failures = []
@@ -116,18 +119,20 @@ def check_window(path, dpi, size, reference_path):
     measured = {}
     for name, rect in CONTROLS:
         x0, y0, x1, y1 = scaled_rect(found_scale, rect)
-        # One pixel in from each edge, past the frames fields and buttons draw.
-        inner = (x0 + 1, y0 + 1, x1 - 1, y1 - 1)
+        kind = next(k for k in FRAME if k in name)
+        inset = math.ceil(FRAME[kind] * found_scale)
+        inner = (x0 + inset, y0 + inset, x1 - inset, y1 - inset)
         ink = bounding_box(image, inner, lambda p: max(p) < INK_LEVEL)
         if ink is None:
             failures.append(f"{name}: no text")
             continue
         left, top, right, bottom = ink
         print(f"  {name}: text ink {right - left + 1}x{bottom - top + 1} at "
-              f"({left - x0}, {top - y0}) in {x1 - x0}x{y1 - y0}")
-        # A clipped glyph runs into the edge; a whole text keeps a pixel clear
-        # (a left-aligned label's text may start at its very edge).
-        clear_left = left > inner[0] or name.startswith("label")
+              f"({left - x0}, {top - y0}) in {x1 - x0}x{y1 - y0}, looked at from {inset} in")
+        # A clipped glyph runs into the edge; a whole text keeps a pixel clear.
+        # Left-aligned texts may start right at their margin: for them a lost
+        # first character shows in the width instead.
+        clear_left = left > inner[0] or kind != "button"
         if not (clear_left and top > inner[1] and right < inner[2] - 1 and bottom < inner[3] - 1):
             failures.append(f"{name}: text touches the edge of its control")
         measured[name] = (right - left + 1, bottom - top + 1)
@@ -144,7 +149,7 @@ def check_window(path, dpi, size, reference_path):
                     continue
                 got_w, got_h = measured[name]
                 want_w, want_h = int(w) * scale, int(h) * scale
-                if abs(got_w - want_w) > max(2, WIDTH_TOLERANCE * want_w) \
+                if abs(got_w - want_w) > max(2, tolerance * want_w) \
                         or abs(got_h - want_h) > max(2, 0.2 * want_h):
                     failures.append(f"{name}: text ink {got_w}x{got_h}, at 100 % {w}x{h}, "
                                     f"so about {want_w:.0f}x{want_h:.0f} expected")
@@ -157,8 +162,9 @@ def check_window(path, dpi, size, reference_path):
 def main():
     if sys.argv[1:2] == ["picture-shown"] and len(sys.argv) == 3:
         return 0 if picture_shown(sys.argv[2]) else 1
-    if sys.argv[1:2] == ["window"] and len(sys.argv) == 6:
-        return 0 if check_window(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5]) else 1
+    if sys.argv[1:2] == ["window"] and len(sys.argv) in (6, 7):
+        tolerance = float(sys.argv[6]) if len(sys.argv) == 7 else 0.06
+        return 0 if check_window(*sys.argv[2:6], tolerance) else 1
     print(__doc__, file=sys.stderr)
     return 2
 
