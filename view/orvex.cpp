@@ -20,7 +20,7 @@ const QPointF kPictureOrigin(10.0, 10.0);
 // At whole display scales each picture pixel becomes a square of screen
 // pixels: sharp, and the cheapest draw. At fractional ones nearest-pixel
 // scaling gives rows and columns of uneven width, which smoothing evens out
-// for about twice the cost of that draw (docs/performance.md).
+// for two to three times the cost of that draw (docs/performance.md).
 bool drawsSmooth(qreal scale)
 {
     return scale != std::floor(scale);
