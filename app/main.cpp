@@ -1,9 +1,11 @@
+#include "highdpi.h"
 #include "widget.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    enableHighDpiScaling();
     QApplication a(argc, argv);
     Widget w;
     if (!w.hasFrameBuffers())

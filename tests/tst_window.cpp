@@ -86,6 +86,9 @@ private slots:
     void startClickWithInvalidPortStaysOffline();
     void startClickConnectsToLoopback();
     void destructionClosesConnection();
+    void tabGoesThroughFormInReadingOrder();
+    void enterInFieldOnlyConnects_data();
+    void enterInFieldOnlyConnects();
 
 private:
     const MainRun mainRun;
@@ -130,22 +133,25 @@ void TestWindow::formWidgets_data()
     QTest::addColumn<QByteArray>("className");
     QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("text");
+    // What a screen reader calls the widget: a field by its label.
+    QTest::addColumn<QString>("accessibleName");
 
     QTest::newRow("line") << 0 << "line" << QByteArray("QFrame") << QRect(0, 490, 650, 3)
-                          << QString();
+                          << QString() << QString();
     QTest::newRow("pushButton") << 1 << "pushButton" << QByteArray("QPushButton")
-                                << QRect(420, 500, 100, 27) << "Start";
+                                << QRect(420, 500, 100, 27) << "Start" << QString();
     QTest::newRow("lineEdit_ip") << 2 << "lineEdit_ip" << QByteArray("QLineEdit")
-                                 << QRect(80, 500, 151, 27)
-                                 << QStringLiteral(ORVEX_DEFAULT_ADDRESS);
+                                 << QRect(80, 500, 151, 27) << QStringLiteral(ORVEX_DEFAULT_ADDRESS)
+                                 << "IP:";
     QTest::newRow("lineEdit_port")
-        << 3 << "lineEdit_port" << QByteArray("QLineEdit") << QRect(310, 500, 91, 27) << "5000";
+        << 3 << "lineEdit_port" << QByteArray("QLineEdit") << QRect(310, 500, 91, 27) << "5000"
+        << "Port:";
     QTest::newRow("label") << 4 << "label" << QByteArray("QLabel") << QRect(50, 505, 21, 17)
-                           << "IP:";
+                           << "IP:" << QString();
     QTest::newRow("label_2") << 5 << "label_2" << QByteArray("QLabel") << QRect(260, 505, 41, 17)
-                             << "Port:";
+                             << "Port:" << QString();
     QTest::newRow("CatptureBtn") << 6 << "CatptureBtn" << QByteArray("QPushButton")
-                                 << QRect(530, 500, 100, 27) << "Capture";
+                                 << QRect(530, 500, 100, 27) << "Capture" << QString();
 }
 
 void TestWindow::formWidgets()
@@ -155,6 +161,7 @@ void TestWindow::formWidgets()
     QFETCH(QByteArray, className);
     QFETCH(QRect, geometry);
     QFETCH(QString, text);
+    QFETCH(QString, accessibleName);
 
     Widget w;
     QWidget *widget = formWidget(WidgetTestAccess::form(w), index);
@@ -164,6 +171,7 @@ void TestWindow::formWidgets()
     QCOMPARE(QByteArray(widget->metaObject()->className()), className);
     QCOMPARE(widget->geometry(), geometry);
     QCOMPARE(visibleText(widget), text);
+    QCOMPARE(widget->accessibleName(), accessibleName);
 }
 
 void TestWindow::creationOrder()
@@ -395,6 +403,70 @@ void TestWindow::destructionClosesConnection()
 
     delete w;
     QVERIFY(peerClosed.count() > 0 || peerClosed.wait(5000));
+}
+
+void TestWindow::tabGoesThroughFormInReadingOrder()
+{
+    Widget w;
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    WidgetForm *form = WidgetTestAccess::form(w);
+    form->lineEdit_ip->setFocus();
+
+    const QWidget *const expected[]
+        = {form->lineEdit_port, form->pushButton, form->CatptureBtn, form->lineEdit_ip};
+    for (const QWidget *next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+}
+
+void TestWindow::enterInFieldOnlyConnects_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<bool>("connectedBefore");
+    QTest::addColumn<bool>("buttonEnabled");
+    QTest::addColumn<bool>("connectedAfter");
+
+    QTest::newRow("address field, idle") << 2 << false << true << true;
+    QTest::newRow("port field, idle") << 3 << false << true << true;
+    QTest::newRow("address field, streaming") << 2 << true << true << true;
+    QTest::newRow("port field, streaming") << 3 << true << true << true;
+    QTest::newRow("port field, button disabled") << 3 << false << false << false;
+}
+
+// Enter is the form's way to say Start; it never stops a running stream.
+void TestWindow::enterInFieldOnlyConnects()
+{
+    QFETCH(int, index);
+    QFETCH(bool, connectedBefore);
+    QFETCH(bool, buttonEnabled);
+    QFETCH(bool, connectedAfter);
+
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    Widget w;
+    WidgetForm *form = WidgetTestAccess::form(w);
+    form->lineEdit_ip->setText(QStringLiteral("127.0.0.1"));
+    form->lineEdit_port->setText(QString::number(server.serverPort()));
+    if (connectedBefore) {
+        QTest::ignoreMessage(QtDebugMsg, "Connection successfully!");
+        form->pushButton->click();
+        QVERIFY(server.waitForNewConnection(5000));
+        QVERIFY(server.nextPendingConnection());
+    }
+    form->pushButton->setEnabled(buttonEnabled);
+
+    if (connectedAfter && !connectedBefore)
+        QTest::ignoreMessage(QtDebugMsg, "Connection successfully!");
+    QTest::keyClick(formWidget(form, index), Qt::Key_Return);
+
+    const auto state = WidgetTestAccess::socket(w)->state();
+    QCOMPARE(state == QAbstractSocket::ConnectedState, connectedAfter);
+    QCOMPARE(form->pushButton->text(), connectedAfter ? QStringLiteral("Stop") : "Start");
+    // A connect made here is complete: the server can take it without waiting.
+    QCOMPARE(server.waitForNewConnection(0), connectedAfter && !connectedBefore);
 }
 
 int main(int argc, char *argv[])

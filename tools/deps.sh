@@ -7,8 +7,10 @@ packages=(build-essential cmake qtbase5-dev)
 for need in "${@:-build}"; do
     case "$need" in
     build) ;;
+    # The display-scale check runs the real program on a virtual X display;
     # nft drops a connection's packets in the keepalive test's own namespace.
-    test) packages+=(nftables) ;;
+    test) packages+=(xvfb x11-xserver-utils x11-utils xdotool imagemagick python3 fonts-dejavu-core
+        nftables) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     format) packages+=(clang-format git) ;;
     bench) packages+=(libbenchmark-dev libturbojpeg0-dev ffmpeg) ;;

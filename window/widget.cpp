@@ -4,9 +4,13 @@
 #include "widgetform.h"
 
 #include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTcpSocket>
 
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -21,6 +25,7 @@ char *allocateFrameBuffer()
 Widget::Widget(QWidget *parent) : QWidget(parent), form(new WidgetForm)
 {
     form->setupUi(this);
+    setUpKeyboard();
 
     purgeSnapshots(QCoreApplication::applicationDirPath());
 
@@ -34,6 +39,28 @@ Widget::Widget(QWidget *parent) : QWidget(parent), form(new WidgetForm)
     socket = new QTcpSocket;
     connect(socket, &QTcpSocket::readyRead, this, &Widget::on_socket_read);
     connect(socket, &QTcpSocket::disconnected, this, &Widget::on_socket_disconnected);
+}
+
+// Tab and Enter as users of such a form expect, without touching the form
+// itself: its widgets come in the designer's creation order, not in the order
+// they are read.
+void Widget::setUpKeyboard()
+{
+    setTabOrder(form->lineEdit_ip, form->lineEdit_port);
+    setTabOrder(form->lineEdit_port, form->pushButton);
+    setTabOrder(form->pushButton, form->CatptureBtn);
+
+    const auto fields = {std::make_pair(form->lineEdit_ip, form->label),
+                         std::make_pair(form->lineEdit_port, form->label_2)};
+    for (const auto &[field, label] : fields) {
+        label->setBuddy(field);
+        field->setAccessibleName(label->text());
+        // Enter only ever connects: a running stream is stopped by the button alone.
+        connect(field, &QLineEdit::returnPressed, this, [this] {
+            if (form->pushButton->text() == tr("Start"))
+                form->pushButton->click();
+        });
+    }
 }
 
 Widget::~Widget()

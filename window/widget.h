@@ -50,6 +50,7 @@ private slots:
     void on_CatptureBtn_clicked();
 
 private:
+    void setUpKeyboard();
     void consumeChunk(const char *data, qint64 size);
     void endOfFrame();
     void resetFrameAssembly();

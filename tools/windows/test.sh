@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the Windows build of the tests under Wine on a virtual display, then
-# the end-to-end check (tools/windows/e2e.sh), and fails if anything fails.
+# the end-to-end check (tools/windows/e2e.sh) and the window at display
+# scales of 150 % and 200 % (tools/windows/hidpi.sh), and fails if anything
+# fails.
 #
 # The programs we ship are 32-bit. Where this machine can run 32-bit Windows
 # programs, the 32-bit build is tested; where it cannot (a kernel without
@@ -94,9 +96,10 @@ if [ "${ORVEX_WINE_ON_DISPLAY:-}" = 1 ]; then
     status=0
     run_tests || status=1
     tools/windows/e2e.sh "$build" "$wine" || status=1
+    tools/windows/hidpi.sh "$build" "$wine" || status=1
     exit $status
 fi
 start=$SECONDS
-ORVEX_WINE_ON_DISPLAY=1 ORVEX_WINDOWS_NO_DEPS=1 xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$arch"
+ORVEX_WINE_ON_DISPLAY=1 ORVEX_WINDOWS_NO_DEPS=1 xvfb-run -a -s "-screen 0 1600x1200x24" "$0" "$arch"
 wineserver -k 2>/dev/null || true
 echo "== Windows tests took $((SECONDS - start)) s"
