@@ -13,6 +13,9 @@ constexpr int kMaxSide = 8192;
 constexpr int kMinWidth = 160;
 constexpr int kMinHeight = 120;
 constexpr double kMaxFps = 1000.0;
+// A frame every 1000 s is slow enough for any test; much slower clocks would
+// need intervals past what a timer can hold.
+constexpr double kMinFps = 0.001;
 
 const char kDescription[]
     = "A stand-in camera for Orvex. Every client that connects gets its own endless\n"
@@ -46,8 +49,8 @@ struct Names
     QCommandLineOption size {"size", "Picture size of the test pattern (default 640x480).", "WxH",
                              "640x480"};
     QCommandLineOption fps {"fps",
-                            "Frames per second (default 25; 0 sends each client its next frame "
-                            "as soon as it has taken the last one).",
+                            "Frames per second, from 0.001 to 1000 (default 25; 0 sends each "
+                            "client its next frame as soon as it has taken the last one).",
                             "F", "25"};
     QCommandLineOption quality {
         "quality", "JPEG quality of the test pattern, 0 to 100 (default 80).", "Q", "80"};
@@ -145,8 +148,10 @@ ParseResult parseOptions(const QStringList &args, CamsimOptions *options, QStrin
 
     bool ok = false;
     options->fps = parser.value(n.fps).toDouble(&ok);
-    if (!ok || !std::isfinite(options->fps) || options->fps < 0 || options->fps > kMaxFps)
-        return fail(n.fps, QString("must be a number from 0 to %1").arg(kMaxFps));
+    if (!ok || !std::isfinite(options->fps) || options->fps > kMaxFps
+        || (options->fps != 0 && options->fps < kMinFps))
+        return fail(n.fps,
+                    QString("must be 0, or a number from %1 to %2").arg(kMinFps).arg(kMaxFps));
 
     if (!toInt(parser.value(n.quality), 0, 100, &v))
         return fail(n.quality, "must be a whole number from 0 to 100");
