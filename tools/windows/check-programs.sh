@@ -27,7 +27,13 @@ for exe in "$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.
         echo "$exe: expected '$bits_pattern $kind', file says: $description" >&2
         failed=1
     fi
-    for dll in $("$triple-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p'); do
+    # A failing objdump lists no DLLs; that must not pass for a clean result.
+    if ! imports=$("$triple-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p'); then
+        echo "$exe: $triple-objdump cannot list the DLLs it needs" >&2
+        failed=1
+        continue
+    fi
+    for dll in $imports; do
         if ! echo "$dll" | tr 'A-Z' 'a-z' | grep -Eq "$system_dlls"; then
             echo "$exe: needs $dll, which Windows does not have" >&2
             failed=1
