@@ -15,8 +15,8 @@ repo=$PWD
 sandbox=$(mktemp -d "${TMPDIR:-/tmp}/orvex-check-scripts.XXXXXX")
 trap 'rm -rf "$sandbox"' EXIT
 
-# The only real programs the scripts under test can reach: a real apt-get,
-# compiler or Wine on this machine must never run.
+# The only real programs the scripts under test find on their PATH: a real
+# apt-get, compiler or Wine on this machine must never run.
 sysbin=$sandbox/sysbin
 mkdir -p "$sysbin"
 for tool in bash sh env cat rm mkdir mktemp mv cp ls basename dirname head tail sed grep \
