@@ -173,8 +173,8 @@ void TestCamsim::faultModes_data()
         << QStringList {"--oversize-every", "2"} << 4 << 0 << 2 << false;
     // Writes too small for the simulator to keep up with the clock: every
     // frame still reaches a client that reads.
-    QTest::newRow("chunk 1 at 1000 fps")
-        << QStringList {"--chunk", "1", "--fps", "1000"} << 4 << 0 << 0 << false;
+    QTest::newRow("chunk 3 at 1000 fps")
+        << QStringList {"--chunk", "3", "--fps", "1000"} << 4 << 0 << 0 << false;
     QTest::newRow("chunk 50 at 1000 fps")
         << QStringList {"--chunk", "50", "--fps", "1000"} << 6 << 0 << 0 << false;
     QTest::newRow("every fault at once")
@@ -290,9 +290,13 @@ void TestCamsim::manyClientsReadAtOnce()
                 QVERIFY2(startsLikeJpeg(frame) && !decode(frame).isNull(), where);
         }
     }
+#ifndef Q_OS_WIN
+    // Also what the last round left queued has run by the clean exit; Windows
+    // has no SIGTERM to ask for one.
     sim.stop();
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
     QVERIFY2(sim.process.exitCode() == 0, qPrintable(sim.errorOutput()));
+#endif
 }
 
 void TestCamsim::replaySendsFilesInNameOrder()
