@@ -291,8 +291,8 @@ void TestCamsim::manyClientsReadAtOnce()
         }
     }
 #ifndef Q_OS_WIN
-    // Also what the last round left queued has run by the clean exit; Windows
-    // has no SIGTERM to ask for one.
+    // A clean exit also shows that what the last round left queued ran
+    // safely. Windows has no SIGTERM to ask for one.
     sim.stop();
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
     QVERIFY2(sim.process.exitCode() == 0, qPrintable(sim.errorOutput()));
