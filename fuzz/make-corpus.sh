@@ -9,18 +9,23 @@ set -eu
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$repo/build-fuzz}
-out=$repo/fuzz/corpus
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT INT TERM
-
-cmake --build "$build" --target orvex-fuzz-seeds >/dev/null
-rm -rf "$out"
-mkdir -p "$out"
-QT_QPA_PLATFORM=offscreen "$build/fuzz/orvex-fuzz-seeds" "$out"
+corpus=$repo/fuzz/corpus
 
 for tool in cjpeg djpeg jpegtran wrjpgcom; do
     command -v "$tool" >/dev/null || { echo "$tool missing: apt-get install libjpeg-turbo-progs" >&2; exit 1; }
 done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+# A trap that did not exit would let the script carry on after Ctrl-C.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The new corpus is made beside the old, which it replaces only when whole.
+out=$tmp/corpus
+mkdir -p "$out"
+cmake --build "$build" --target orvex-fuzz-seeds >/dev/null
+QT_QPA_PLATFORM=offscreen "$build/fuzz/orvex-fuzz-seeds" "$out"
 
 # A source picture: the Qt-encoded 160x120 frame without its wrapping.
 tail -c +7 "$out/qvga-q30" | head -c -4 >"$tmp/source.jpg"
@@ -75,3 +80,6 @@ if [ -f "$icc" ]; then
     cjpeg -quality 30 -icc "$icc" "$tmp/source.ppm" >"$tmp/a.jpg" && wrap icc-srgb 0 47 "$tmp/a.jpg"
 fi
 wrjpgcom -comment "J_S= in a comment" "$tmp/plain.jpg" >"$tmp/a.jpg" && wrap comment-with-marker 0 53 "$tmp/a.jpg"
+
+rm -rf "$corpus"
+mv "$out" "$corpus"

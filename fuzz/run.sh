@@ -28,7 +28,18 @@ cmake --build "$build" -j"$jobs" --target orvex-stream-fuzzer
 # The fuzzer arms snapshots, which land next to its binary; it removes its
 # own, but run it from a scratch copy so nothing ever lands in the build tree.
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/orvex-fuzz.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT INT TERM
+
+# What the fuzzer found is kept however the run ends, Ctrl-C included.
+keep_findings() {
+    [ -n "$(ls -A "$scratch/artifacts" 2>/dev/null)" ] || return 0
+    mkdir -p "$repo/fuzz/findings"
+    cp "$scratch/artifacts/"* "$repo/fuzz/findings/"
+    echo "fuzz: inputs copied to $repo/fuzz/findings/" >&2
+}
+trap 'keep_findings; rm -rf "$scratch"' EXIT
+# A trap that did not exit would let the script carry on after Ctrl-C.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 cp "$build/fuzz/orvex-stream-fuzzer" "$scratch/"
 mkdir -p "$work" "$scratch/artifacts"
 
@@ -47,9 +58,6 @@ status=0
     -print_final_stats=1 "$@" "$work" "$repo/fuzz/corpus" || status=$?
 
 if [ -n "$(ls -A "$scratch/artifacts")" ]; then
-    mkdir -p "$repo/fuzz/findings"
-    cp "$scratch/artifacts/"* "$repo/fuzz/findings/"
-    echo "fuzz: inputs copied to $repo/fuzz/findings/" >&2
     # A slow-unit file alone is no finding: past -timeout the fuzzer stops
     # with a timeout- file, so a slow unit only means the process was held up.
     for artifact in "$scratch/artifacts/"*; do

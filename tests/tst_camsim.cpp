@@ -11,7 +11,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 #include <time.h>
+#include <vector>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -139,6 +141,8 @@ private slots:
     void faultModes_data();
     void faultModes();
     void dropAfterClosesEachConnection();
+    void manyClientsReadAtOnce_data();
+    void manyClientsReadAtOnce();
     void replaySendsFilesInNameOrder();
     void severalClientsShareFrames();
     void slowClientIsSkippedNotBuffered();
@@ -167,6 +171,12 @@ void TestCamsim::faultModes_data()
     QTest::newRow("bad every 3") << QStringList {"--bad-every", "3"} << 7 << 3 << 0 << false;
     QTest::newRow("oversize every 2")
         << QStringList {"--oversize-every", "2"} << 4 << 0 << 2 << false;
+    // Writes too small for the simulator to keep up with the clock: every
+    // frame still reaches a client that reads.
+    QTest::newRow("chunk 3 at 1000 fps")
+        << QStringList {"--chunk", "3", "--fps", "1000"} << 4 << 0 << 0 << false;
+    QTest::newRow("chunk 50 at 1000 fps")
+        << QStringList {"--chunk", "50", "--fps", "1000"} << 6 << 0 << 0 << false;
     QTest::newRow("every fault at once")
         << QStringList {"--chunk", "random", "--junk", "--bad-every", "5", "--oversize-every",
                         "4",       "--seed", "3"}
@@ -232,6 +242,61 @@ void TestCamsim::dropAfterClosesEachConnection()
             QCOMPARE(frameNumber(stream.frames.at(i)), qint64(first + i));
     }
     QCOMPARE(sim.process.state(), QProcess::Running);
+}
+
+void TestCamsim::manyClientsReadAtOnce_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("framesEach");
+
+    QTest::newRow("chunk 1, drop after 1")
+        << QStringList {"--chunk", "1", "--drop-after", "1"} << 1;
+    QTest::newRow("chunk 5, drop after 2")
+        << QStringList {"--chunk", "5", "--drop-after", "2"} << 2;
+    QTest::newRow("chunk random, drop after 3")
+        << QStringList {"--chunk", "random", "--seed", "9", "--drop-after", "3"} << 3;
+}
+
+// Connections come and go while others are mid-frame: each gets its frames
+// whole, and the simulator serves round after round.
+void TestCamsim::manyClientsReadAtOnce()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, framesEach);
+    constexpr int kClients = 8;
+
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
+    QVERIFY(
+        sim.start(QStringList {"--size", "160x120", "--fps", "0", "--status-every", "0"} + args));
+    for (int round = 1; round <= 2; ++round) {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        QVector<QByteArray> received(kClients);
+        int closed = 0;
+        for (int i = 0; i < kClients; ++i) {
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            QTcpSocket *socket = sockets.back().get();
+            connect(socket, &QTcpSocket::readyRead, socket,
+                    [socket, &received, i] { received[i] += socket->readAll(); });
+            connect(socket, &QTcpSocket::disconnected, socket, [&closed] { ++closed; });
+            socket->connectToHost(QHostAddress::LocalHost, sim.port);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(closed, kClients, 20000);
+        QVERIFY2(sim.process.state() == QProcess::Running, qPrintable(sim.errorOutput()));
+        for (int i = 0; i < kClients; ++i) {
+            const SplitStream stream = SplitStream::of(received[i] + sockets[i]->readAll());
+            const QByteArray where = QString("round %1, client %2").arg(round).arg(i).toUtf8();
+            QVERIFY2(stream.frames.size() == framesEach && stream.unfinished.isEmpty(), where);
+            for (const QByteArray &frame : stream.frames)
+                QVERIFY2(startsLikeJpeg(frame) && !decode(frame).isNull(), where);
+        }
+    }
+#ifndef Q_OS_WIN
+    // A clean exit also shows that what the last round left queued ran
+    // safely. Windows has no SIGTERM to ask for one.
+    sim.stop();
+    QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(sim.process.exitCode() == 0, qPrintable(sim.errorOutput()));
+#endif
 }
 
 void TestCamsim::replaySendsFilesInNameOrder()
@@ -374,6 +439,8 @@ void TestCamsim::invalidOptions_data()
     QTest::newRow("port without value") << QStringList {"--port"} << "port";
     QTest::newRow("listen on a name") << QStringList {"--listen", "localhost"} << "--listen";
     QTest::newRow("negative fps") << QStringList {"--fps", "-1"} << "--fps";
+    QTest::newRow("fps too slow to time") << QStringList {"--fps", "1e-9"} << "--fps";
+    QTest::newRow("fps under the slowest") << QStringList {"--fps", "0.0009"} << "0.001";
     QTest::newRow("size without x") << QStringList {"--size", "640"} << "--size";
     QTest::newRow("size too small") << QStringList {"--size", "16x16"} << "--size";
     QTest::newRow("quality over 100") << QStringList {"--quality", "101"} << "--quality";

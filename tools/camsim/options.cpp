@@ -13,6 +13,9 @@ constexpr int kMaxSide = 8192;
 constexpr int kMinWidth = 160;
 constexpr int kMinHeight = 120;
 constexpr double kMaxFps = 1000.0;
+// A frame every 1000 s is slow enough for any test; much slower clocks would
+// need intervals past what a timer can hold.
+constexpr double kMinFps = 0.001;
 
 const char kDescription[]
     = "A stand-in camera for Orvex. Every client that connects gets its own endless\n"
@@ -29,7 +32,9 @@ const char kDescription[]
       "the simulator exits once the last connection has taken them. Frames are made\n"
       "only while a client is connected, so the first client always sees frame 1.\n"
       "A client that does not keep up is skipped (frames are dropped for it, as a\n"
-      "camera would) while more than two frames wait to be sent to it.\n"
+      "camera would) while more than two frames wait to be sent to it. With\n"
+      "--frames, the clock waits when the simulator's own --chunk writes fall\n"
+      "behind, so a client that keeps reading gets every frame.\n"
       "\n"
       "On start, one line \"listening on ADDRESS:PORT\" goes to standard output;\n"
       "status lines go to standard error. Exit codes: 0 done or stopped by Ctrl-C\n"
@@ -46,8 +51,8 @@ struct Names
     QCommandLineOption size {"size", "Picture size of the test pattern (default 640x480).", "WxH",
                              "640x480"};
     QCommandLineOption fps {"fps",
-                            "Frames per second (default 25; 0 sends each client its next frame "
-                            "as soon as it has taken the last one).",
+                            "Frames per second, from 0.001 to 1000 (default 25; 0 sends each "
+                            "client its next frame as soon as it has taken the last one).",
                             "F", "25"};
     QCommandLineOption quality {
         "quality", "JPEG quality of the test pattern, 0 to 100 (default 80).", "Q", "80"};
@@ -145,8 +150,10 @@ ParseResult parseOptions(const QStringList &args, CamsimOptions *options, QStrin
 
     bool ok = false;
     options->fps = parser.value(n.fps).toDouble(&ok);
-    if (!ok || !std::isfinite(options->fps) || options->fps < 0 || options->fps > kMaxFps)
-        return fail(n.fps, QString("must be a number from 0 to %1").arg(kMaxFps));
+    if (!ok || !std::isfinite(options->fps) || options->fps > kMaxFps
+        || (options->fps != 0 && options->fps < kMinFps))
+        return fail(n.fps,
+                    QString("must be 0, or a number from %1 to %2").arg(kMinFps).arg(kMaxFps));
 
     if (!toInt(parser.value(n.quality), 0, 100, &v))
         return fail(n.quality, "must be a whole number from 0 to 100");

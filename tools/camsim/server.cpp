@@ -49,7 +49,9 @@ struct CamServer::Frame
     }
 };
 
-struct CamServer::Client
+// Also the context of every queued call and connection that touches it, so
+// that none of them can run once it is gone.
+struct CamServer::Client : QObject
 {
     QTcpSocket *socket = nullptr;
     QRandomGenerator random;
@@ -91,7 +93,7 @@ CamServer::CamServer(const CamsimOptions &options, PictureSource *source, QObjec
 CamServer::~CamServer()
 {
     for (auto &client : clients) {
-        client->socket->disconnect(this);
+        client->socket->disconnect(client.get());
         delete client->socket;
     }
     if (sendLog)
@@ -134,13 +136,14 @@ void CamServer::stop()
 {
     server->close();
     clock.stop();
+    clockHeld = false;
     for (auto &client : clients) {
         if (!client->gone)
             account(client.get());
     }
     printStatus();
     for (auto &client : clients) {
-        client->socket->disconnect(this);
+        client->socket->disconnect(client.get());
         client->socket->abort();
         client->gone = true;
     }
@@ -165,8 +168,8 @@ void CamServer::onNewConnection()
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // The camera listens to nobody: whatever a client sends is dropped.
         connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, c] { onBytesWritten(c); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, c] { onDisconnected(c); });
+        connect(socket, &QTcpSocket::bytesWritten, c, [this, c] { onBytesWritten(c); });
+        connect(socket, &QTcpSocket::disconnected, c, [this, c] { onDisconnected(c); });
         clients.push_back(std::move(client));
 
         if (options.fps > 0) {
@@ -207,7 +210,7 @@ void CamServer::removeGoneClients()
 {
     for (auto it = clients.begin(); it != clients.end();) {
         if ((*it)->gone) {
-            (*it)->socket->disconnect(this);
+            (*it)->socket->disconnect(it->get());
             (*it)->socket->deleteLater();
             it = clients.erase(it);
         } else {
@@ -216,13 +219,22 @@ void CamServer::removeGoneClients()
     }
     if (clients.empty()) {
         clock.stop();
+        clockHeld = false;
         if (finishing)
             emit finished();
+    } else {
+        resumeClock();
     }
 }
 
 void CamServer::tick()
 {
+    // A run of --frames promises every frame to a client that takes them, so
+    // the clock waits for the simulator's own writes rather than skip.
+    if (options.frames > 0 && anyPumpBehind()) {
+        clockHeld = true;
+        return;
+    }
     const std::shared_ptr<Frame> frame = makeFrame();
     for (auto &client : clients) {
         if (!client->gone && !client->closing)
@@ -322,6 +334,7 @@ void CamServer::pump(Client *client)
     }
     account(client);
 
+    resumeClock();
     if (!client->pending.isEmpty()) {
         // A full socket resumes on bytesWritten; otherwise come back soon.
         if (socket->bytesToWrite() == 0)
@@ -338,7 +351,7 @@ void CamServer::schedulePump(Client *client)
     if (client->pumpScheduled || client->gone)
         return;
     client->pumpScheduled = true;
-    QTimer::singleShot(0, client->socket, [this, client] {
+    QTimer::singleShot(0, client, [this, client] {
         client->pumpScheduled = false;
         if (!client->gone)
             pump(client);
@@ -367,7 +380,7 @@ void CamServer::closeWhenFlushed(Client *client)
     account(client);
     client->toKernelAtWatch = client->toKernel;
     client->closeWatchdog = std::make_unique<QTimer>();
-    connect(client->closeWatchdog.get(), &QTimer::timeout, this, [this, client] {
+    connect(client->closeWatchdog.get(), &QTimer::timeout, client, [this, client] {
         account(client);
         if (client->toKernel == client->toKernelAtWatch)
             client->socket->abort();
@@ -377,6 +390,26 @@ void CamServer::closeWhenFlushed(Client *client)
     // With chunks still to go, pump() closes once the last has left.
     if (client->pending.isEmpty())
         client->socket->disconnectFromHost();
+}
+
+// Some client takes all it has been sent while chunks of its stream still
+// wait for the simulator to write them: the simulator, not the client, is behind.
+bool CamServer::anyPumpBehind() const
+{
+    for (const auto &client : clients) {
+        if (!client->gone && !client->closing && !client->pending.isEmpty()
+            && client->socket->bytesToWrite() == 0)
+            return true;
+    }
+    return false;
+}
+
+void CamServer::resumeClock()
+{
+    if (!clockHeld || anyPumpBehind())
+        return;
+    clockHeld = false;
+    clock.start(0);
 }
 
 qint64 CamServer::backlog(const Client *client) const

@@ -58,6 +58,8 @@ private:
     void pump(Client *client);
     void schedulePump(Client *client);
     void account(Client *client);
+    bool anyPumpBehind() const;
+    void resumeClock();
     void closeWhenFlushed(Client *client);
     void scheduleServeIdle();
     void serveIdle();
@@ -83,6 +85,7 @@ private:
     QTimer clock;
     QElapsedTimer clockStart;
     qint64 clockTicks = 0;
+    bool clockHeld = false; // --frames: waiting for the simulator's own writes
 
     QTimer statusTimer;
     QElapsedTimer statusInterval;

@@ -15,53 +15,6 @@ root=$PWD
 
 archs=("${@:-i686}")
 
-install_packages() {
-    local packages=(cmake make g++ perl python3 dpkg-dev file zip unzip
-        g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
-        g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-        wine wine64 wine32:i386 xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core)
-    local missing=()
-    for p in "${packages[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-    done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    # Wine runs 32-bit Windows programs with its i386 half.
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
-
-# Every DLL a program may import: Windows' own, present on every installation.
-system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|ws2_32|winmm|imm32|version|netapi32|userenv|uxtheme|dwmapi|wtsapi32|iphlpapi|mpr|msvcrt|shlwapi|winspool\.drv|crypt32|secur32|dnsapi|setupapi|rpcrt4|bcrypt|ntdll|comctl32)\.dll$'
-
-check_programs() {
-    local build=$1 bits_pattern=$2
-    local failed=0
-    for exe in "$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.exe "$build"/tools/camsim/orvex-camsim.exe; do
-        local kind="(GUI)"
-        [ "$(basename "$exe")" = orvex-camsim.exe ] && kind="(console)"
-        local description
-        description=$(file -b "$exe")
-        if [[ "$description" != "$bits_pattern $kind"* ]]; then
-            echo "$exe: expected '$bits_pattern $kind', file says: $description" >&2
-            failed=1
-        fi
-        local dll
-        for dll in $("$triple-objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p'); do
-            if ! echo "$dll" | tr 'A-Z' 'a-z' | grep -Eq "$system_dlls"; then
-                echo "$exe: needs $dll, which Windows does not have" >&2
-                failed=1
-            fi
-        done
-    done
-    return $failed
-}
-
 # Qt's third-party notices for the code linked into the programs, from the
 # attribution files in Qt's source.
 attribution_dirs=(
@@ -108,12 +61,12 @@ make_zip() {
     echo "Packed $build/$name.zip"
 }
 
-[ "${ORVEX_WINDOWS_NO_DEPS:-0}" = 1 ] || install_packages
+[ "${ORVEX_WINDOWS_NO_DEPS:-0}" = 1 ] || tools/windows/deps.sh
 
 for arch in "${archs[@]}"; do
     case "$arch" in
-    i686) build=build-win32 suffix=win32 pe="PE32 executable" ;;
-    x86_64) build=build-win64 suffix=win64 pe="PE32+ executable" ;;
+    i686) build=build-win32 suffix=win32 ;;
+    x86_64) build=build-win64 suffix=win64 ;;
     *)
         echo "build.sh: unknown architecture '$arch'" >&2
         exit 2
@@ -129,7 +82,7 @@ for arch in "${archs[@]}"; do
         -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_BUILD_TYPE=Release \
         -DORVEX_WERROR="${ORVEX_WERROR:-OFF}" >/dev/null
     cmake --build "$build" -j"${ORVEX_JOBS:-2}"
-    check_programs "$build" "$pe"
+    tools/windows/check-programs.sh "$build" "$arch"
     make_zip "$build" "$suffix"
     echo "== Orvex for $arch built in $((SECONDS - start)) s"
 done

@@ -11,6 +11,9 @@
 # beside its final place and renamed into it at the end; the stamp inside is
 # written last, so an entry without it is half-written and never used.
 set -euo pipefail
+# Also inside $(...), where bash would otherwise go on past a failure: a
+# download that failed half-way must never be stamped complete.
+shopt -s inherit_errexit
 
 what=${1:?usage: qt.sh i686|x86_64|source}
 case "$what" in
@@ -33,8 +36,9 @@ fetch_source() {
         echo "$dir"
         return
     fi
-    local work
+    # This runs in a subshell of its own, so the trap is its own too.
     work=$(mktemp -d "$cache/work-src.XXXXXX")
+    trap 'rm -rf "$work"' EXIT
     local apt_dir=$work/apt
     mkdir -p "$apt_dir/sources.list.d" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/src"
     : >"$apt_dir/sources.list"
@@ -55,19 +59,18 @@ SOURCES
     apt-get "${apt_options[@]}" -qq update >&2
     (cd "$work/src" && apt-get "${apt_options[@]}" -qq source --download-only qtbase-opensource-src >&2)
     local dsc
-    dsc=$(basename "$(ls "$work"/src/qtbase-opensource-src_*.dsc)")
+    dsc=$(ls "$work"/src/qtbase-opensource-src_*.dsc)
+    dsc=$(basename "$dsc")
     case "$dsc" in
     qtbase-opensource-src_"$qt_version"+*) ;;
     *)
         echo "qt.sh: expected Qt $qt_version, got $dsc" >&2
-        rm -rf "$work"
         exit 1
         ;;
     esac
     echo "$dsc" >"$work/src/.orvex-complete"
     rm -rf "$dir"
     mv "$work/src" "$dir"
-    rm -rf "$work"
     echo "$dir"
 }
 
@@ -115,7 +118,8 @@ make -C "$work/build" install INSTALL_ROOT="$work/stage" >&2
 
 rm -rf "$prefix"
 mv "$work/stage$prefix" "$prefix"
-echo "$(cat "$source_dir/.orvex-complete") built in $((SECONDS - start)) s" >"$stamp.tmp"
+built_from=$(cat "$source_dir/.orvex-complete")
+echo "$built_from built in $((SECONDS - start)) s" >"$stamp.tmp"
 mv "$stamp.tmp" "$stamp"
 echo "Qt $qt_version for $arch built in $((SECONDS - start)) s: $prefix" >&2
 echo "$prefix"

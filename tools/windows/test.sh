@@ -24,6 +24,10 @@ can_run_32bit() {
         timeout 120 wine "$probe" >/dev/null 2>&1
 }
 
+# The probe needs the cross compiler and Wine: without them a fresh machine
+# would pass for one that cannot run 32-bit programs.
+[ "${ORVEX_WINDOWS_NO_DEPS:-0}" = 1 ] || tools/windows/deps.sh
+
 arch=${1:-}
 if [ -z "$arch" ]; then
     if can_run_32bit; then
@@ -48,7 +52,7 @@ x86_64) build=build-win64 wine=/usr/lib/wine/wine64 ;;
     ;;
 esac
 
-[ "${ORVEX_WINE_ON_DISPLAY:-}" = 1 ] || tools/windows/build.sh "$arch"
+[ "${ORVEX_WINE_ON_DISPLAY:-}" = 1 ] || ORVEX_WINDOWS_NO_DEPS=1 tools/windows/build.sh "$arch"
 
 export WINEPREFIX=$root/$build/wineprefix
 export WINEDEBUG=-all
