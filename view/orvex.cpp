@@ -13,6 +13,8 @@ constexpr int kViewWidth = 640;
 constexpr int kViewHeight = 480;
 // The picture sits 10 pixels in from the view's corner, unscaled.
 const QPointF kPictureOrigin(10.0, 10.0);
+// The part of a picture the view shows, in the picture's own pixels.
+const QSize kShownPart(kViewWidth - 10, kViewHeight - 10);
 
 #if ORVEX_OVERLAY >= 2
 // One counter for the whole process: the readout counts the view's paints.
@@ -49,7 +51,7 @@ void Orvex::showFrame(const char *data, int length)
 void Orvex::paintEvent(QPaintEvent *)
 {
     if (newFrame) {
-        decodeFrame(newestFrame.data(), int(newestFrame.size()), image);
+        decodeFrame(newestFrame.data(), int(newestFrame.size()), image, kShownPart);
         newFrame = false;
         ++decodes;
     }
