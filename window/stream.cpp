@@ -9,11 +9,34 @@
 // with no length field and no escaping. The recogniser keeps its state in
 // members, so a marker may be split across chunks and even connections.
 
+namespace {
+
+// Most bytes taken in one go: the stream is drained at memory speed, but a
+// sender faster still must not keep the window from painting.
+constexpr qint64 kMostBytesPerRead = 8 * 1024 * 1024;
+
+} // namespace
+
 void Widget::on_socket_read()
 {
-    const QByteArray chunk = socket->readAll();
-    if (!chunk.isEmpty())
-        consumeChunk(chunk.constData(), chunk.size());
+    qint64 taken = 0;
+    for (;;) {
+        qint64 refilled = 0;
+        qint64 n;
+        while ((n = socket->read(readPiece, kReadPieceSize)) > 0) {
+            consumeChunk(readPiece, n);
+            refilled += n;
+        }
+        taken += refilled;
+        // The socket takes at most one piece from the system at a time. A full
+        // one means more may wait there: take it now, before a paint, or the
+        // picture would trail the camera by that backlog. Waiting for none
+        // takes what has arrived; inside this signal, readyRead is not emitted
+        // again, so a direct call must not do this.
+        if (refilled < kReadPieceSize || taken >= kMostBytesPerRead || sender() != socket
+            || !socket->waitForReadyRead(0))
+            break;
+    }
 }
 
 void Widget::consumeChunk(const char *data, qint64 size)

@@ -18,6 +18,12 @@ class Orvex;
 // Room for the largest frame plus the three end-marker bytes stored before its end is seen.
 constexpr int kFrameBufferSize = 1024 * 1024;
 
+// The socket's own buffer holds at most this much, and the stream is read from
+// it in pieces of this size: small enough for Qt to keep that buffer from one
+// read to the next, so that a read costs the same however far behind the
+// window has fallen.
+constexpr int kReadPieceSize = 16 * 1024;
+
 // Looks up the addresses of a host name and calls done with them (none if the
 // name is unknown) on the GUI thread, unless context is destroyed first. It
 // may answer at once, late, or never: the window gives up waiting at its
@@ -72,6 +78,8 @@ private:
     qint32 captureCount = 0;
     // Set when a frame outgrew frameBuffer; its bytes are dropped up to the end marker.
     bool frameTooLong = false;
+    // Where each piece read from the socket lands.
+    char readPiece[kReadPieceSize];
     // Empty for the system's lookup through QHostInfo.
     HostLookup hostLookup;
 
