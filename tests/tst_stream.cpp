@@ -494,10 +494,13 @@ void TestStream::backlogReadBeforeAPaint()
     Orvex *view = WidgetTestAccess::view(*widget);
     const qint64 decodesBefore = view->decodeCount();
 
-    // Each frame larger than what the socket takes from the system at once.
+    // Each frame larger than what the socket takes from the system at once,
+    // made small here so that the system can hold them all.
+    const int socketBuffer = 4096;
+    WidgetTestAccess::socket(*widget)->setReadBufferSize(socketBuffer);
     QByteArray backlog;
     for (const Qt::GlobalColor colour : {Qt::red, Qt::yellow, Qt::blue})
-        backlog += framed(withPadding(jpeg(colour), 3 * kReadPieceSize / 2));
+        backlog += framed(withPadding(jpeg(colour), 3 * socketBuffer / 2));
     camera.peer->write(backlog);
     while (camera.peer->bytesToWrite() > 0)
         QVERIFY(camera.peer->waitForBytesWritten(5000));

@@ -9,17 +9,10 @@
 // with no length field and no escaping. The recogniser keeps its state in
 // members, so a marker may be split across chunks and even connections.
 
-namespace {
-
-// Most bytes taken in one go: the stream is drained at memory speed, but a
-// sender faster still must not keep the window from painting.
-constexpr qint64 kMostBytesPerRead = 8 * 1024 * 1024;
-
-} // namespace
-
 void Widget::on_socket_read()
 {
     qint64 taken = 0;
+    qint64 most = 0;
     for (;;) {
         qint64 refilled = 0;
         qint64 n;
@@ -28,13 +21,22 @@ void Widget::on_socket_read()
             refilled += n;
         }
         taken += refilled;
-        // The socket takes at most one piece from the system at a time. A full
-        // one means more may wait there: take it now, before a paint, or the
-        // picture would trail the camera by that backlog. Waiting for none
-        // takes what has arrived; inside this signal, readyRead is not emitted
-        // again, so a direct call must not do this.
-        if (refilled < kReadPieceSize || taken >= kMostBytesPerRead || sender() != socket
-            || !socket->waitForReadyRead(0))
+        // The socket takes no more from the system than its buffer holds. A
+        // full buffer means more may wait there: take it now, before a paint,
+        // or the picture would trail the camera by that backlog. Waiting for
+        // none takes what has arrived; inside this signal, readyRead is not
+        // emitted again, so a direct call must not do this.
+        if (refilled < socket->readBufferSize() || sender() != socket)
+            break;
+        // No more than the system can have held when the signal came: what
+        // arrives meanwhile waits for the next signal, as before, so that a
+        // camera as fast as the window cannot keep it from painting.
+        if (most == 0) {
+            const qint64 held
+                = socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
+            most = held > 0 ? held : kFrameBufferSize;
+        }
+        if (taken >= most || !socket->waitForReadyRead(0))
             break;
     }
 }

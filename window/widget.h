@@ -18,11 +18,11 @@ class Orvex;
 // Room for the largest frame plus the three end-marker bytes stored before its end is seen.
 constexpr int kFrameBufferSize = 1024 * 1024;
 
-// The socket's own buffer holds at most this much, and the stream is read from
-// it in pieces of this size: small enough for Qt to keep that buffer from one
-// read to the next, so that a read costs the same however far behind the
-// window has fallen.
-constexpr int kReadPieceSize = 16 * 1024;
+// The socket's own buffer holds at most this much at a time, and the stream
+// is read from it in pieces into storage the window keeps: what a read costs
+// does not grow with how far behind the window has fallen.
+constexpr int kSocketBufferSize = 1024 * 1024;
+constexpr int kReadPieceSize = 64 * 1024;
 
 // Looks up the addresses of a host name and calls done with them (none if the
 // name is unknown) on the GUI thread, unless context is destroyed first. It
