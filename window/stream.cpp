@@ -29,8 +29,8 @@ void Widget::on_socket_read()
         if (refilled < socket->readBufferSize() || sender() != socket)
             break;
         // No more than the system can have held when the signal came: what
-        // arrives meanwhile waits for the next signal, as before, so that a
-        // camera as fast as the window cannot keep it from painting.
+        // arrives meanwhile waits for the next signal, so that a camera as
+        // fast as the window cannot keep it from painting.
         if (most == 0) {
             const qint64 held
                 = socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
