@@ -12,11 +12,23 @@ QT_END_NAMESPACE
 // Real JPEG files made by Qt's own encoder, and the same files reworked into
 // what a hostile or broken camera might send.
 
+// How the picture's colours are coded. Qt's writer makes only the first and
+// grey (from a grey picture); the others come from the JPEG library itself.
+enum class JpegColours {
+    YCbCr420, // colour at half resolution both ways, as Qt and most cameras write
+    YCbCr422, // half resolution across, as many camera sensors deliver
+    YCbCr444, // full resolution
+    Grey,
+    Cmyk, // four channels, inverted as Adobe's programs write them
+};
+
 struct JpegOptions
 {
     int quality = 75; // around what small camera modules produce
     bool progressive = false;
     bool optimized = false;
+    JpegColours colours = JpegColours::YCbCr420;
+    int restartInterval = 0; // in blocks of pixels; 0 for no restart markers
 };
 
 QByteArray encodeJpeg(const QImage &image, const JpegOptions &options = {});

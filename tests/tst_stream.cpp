@@ -120,6 +120,7 @@ private slots:
     void oversizeFrame_data();
     void oversizeFrame();
     void liveFramesAreShown();
+    void backlogReadBeforeAPaint();
     void frameCutByDisconnect_data();
     void frameCutByDisconnect();
 
@@ -477,6 +478,35 @@ void TestStream::liveFramesAreShown()
     QTRY_VERIFY(similar(shownColour(), Qt::blue));
     QVERIFY(displayStartsWith(blue));
     QCOMPARE(log->debugLines(), QStringList {"Connection successfully!"});
+}
+
+// Frames that have piled up while the window was busy are all taken in one
+// go: none is painted on its way to the newest.
+void TestStream::backlogReadBeforeAPaint()
+{
+    widget->show();
+    QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
+    LoopbackCamera camera;
+    QVERIFY(camera.listen());
+    clickStart(*widget, camera.port());
+    QVERIFY(camera.waitForViewer());
+    QCoreApplication::processEvents();
+    Orvex *view = WidgetTestAccess::view(*widget);
+    const qint64 decodesBefore = view->decodeCount();
+
+    // Each frame larger than what the socket takes from the system at once,
+    // made small here so that the system can hold them all.
+    const int socketBuffer = 4096;
+    WidgetTestAccess::socket(*widget)->setReadBufferSize(socketBuffer);
+    QByteArray backlog;
+    for (const Qt::GlobalColor colour : {Qt::red, Qt::yellow, Qt::blue})
+        backlog += framed(withPadding(jpeg(colour), 3 * socketBuffer / 2));
+    camera.peer->write(backlog);
+    while (camera.peer->bytesToWrite() > 0)
+        QVERIFY(camera.peer->waitForBytesWritten(5000));
+
+    QTRY_VERIFY(similar(shownColour(), Qt::blue));
+    QCOMPARE(view->decodeCount() - decodesBefore, 1);
 }
 
 void TestStream::frameCutByDisconnect_data()

@@ -106,6 +106,8 @@ private slots:
     void chunkShowsItsLastFrame();
     void decodingReusesPictureStorage();
     void textOfEarlierFramesIsDropped();
+    void onlyTheShownPartIsDecoded_data();
+    void onlyTheShownPartIsDecoded();
 
 private:
     QImage grabView() const { return view->grab().toImage(); }
@@ -333,6 +335,85 @@ void TestView::textOfEarlierFramesIsDropped()
     const QByteArray plain = labelled(QString());
     decodeFrame(plain.constData(), plain.size(), &picture);
     QVERIFY(picture.textKeys().isEmpty());
+}
+
+void TestView::onlyTheShownPartIsDecoded_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    // The size the view's picture gets: the shown part alone, the whole
+    // frame, or none when a whole decode fails.
+    QTest::addColumn<QSize>("decoded");
+
+    const QSize shown(630, 470);
+    auto frame = [](const QSize &size, JpegColours colours, bool progressive = false,
+                    int restartInterval = 0) {
+        JpegOptions options {kQuality, progressive};
+        options.colours = colours;
+        options.restartInterval = restartInterval;
+        return encodeJpeg(pattern(size), options);
+    };
+    const auto c420 = JpegColours::YCbCr420;
+    const auto c422 = JpegColours::YCbCr422;
+    const auto c444 = JpegColours::YCbCr444;
+    const QByteArray large = jpeg(pattern(QSize(1600, 1200)));
+    const QByteArray progressive = frame(QSize(1280, 720), c422, true);
+
+    QTest::newRow("1600x1200 4:2:0") << large << shown;
+    QTest::newRow("1280x720 4:2:2") << frame(QSize(1280, 720), c422) << shown;
+    QTest::newRow("800x600 4:4:4") << frame(QSize(800, 600), c444) << shown;
+    QTest::newRow("1280x720 progressive 4:2:2") << progressive << shown;
+    QTest::newRow("800x600 progressive 4:4:4") << frame(QSize(800, 600), c444, true) << shown;
+    QTest::newRow("800x600 grey") << frame(QSize(800, 600), JpegColours::Grey) << shown;
+    QTest::newRow("800x600 progressive grey")
+        << frame(QSize(800, 600), JpegColours::Grey, true) << shown;
+    QTest::newRow("800x600 CMYK") << frame(QSize(800, 600), JpegColours::Cmyk) << shown;
+    QTest::newRow("1280x720 4:2:2, restart markers")
+        << frame(QSize(1280, 720), c422, false, 7) << shown;
+    QTest::newRow("1001x777 4:2:0, odd size") << frame(QSize(1001, 777), c420) << shown;
+    QTest::newRow("631x471 4:2:2, a pixel over") << frame(QSize(631, 471), c422) << shown;
+    QTest::newRow("900x300, wider only") << frame(QSize(900, 300), c420) << QSize(630, 300);
+    QTest::newRow("500x700, taller only") << frame(QSize(500, 700), c444) << QSize(500, 470);
+    QTest::newRow("630x470, all shown") << frame(QSize(630, 470), c420) << shown;
+    QTest::newRow("320x240, smaller than the view")
+        << frame(QSize(320, 240), c422) << QSize(320, 240);
+    // Cut off: the decoder makes up what is missing, the same way either way.
+    QTest::newRow("cut off in the rows shown") << large.left(large.size() / 5) << shown;
+    QTest::newRow("cut off below the rows shown") << large.left(large.size() * 4 / 5) << shown;
+    QTest::newRow("progressive, cut off") << progressive.left(progressive.size() / 2) << shown;
+    // A bad marker after the scan fails a whole decode, and only a whole
+    // decode reaches it: no picture, as before.
+    const QByteArray badMarker = large.left(large.size() - 2) + QByteArray("\xFF\x02\xFF\xD9", 4);
+    QTest::newRow("bad marker after the scan") << badMarker << QSize(0, 0);
+    // Damage in the rows shown: whatever a whole decode makes of it.
+    QByteArray damaged = large;
+    damaged.replace(damaged.size() / 8, 2, QByteArray("\xFF\xC4", 2));
+    QTest::newRow("marker inside the coded data") << damaged << QSize(0, 0);
+    QByteArray restartDamaged = frame(QSize(1280, 720), c422, false, 7);
+    restartDamaged.replace(restartDamaged.size() / 8, 2, QByteArray("\xFF\xD3", 2));
+    QTest::newRow("restart marker out of order") << restartDamaged << shown;
+}
+
+// A frame larger than the view is decoded only as far as the view shows it,
+// with exactly the pixels a whole decode has there.
+void TestView::onlyTheShownPartIsDecoded()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QSize, decoded);
+
+    QImage whole;
+    decodeFrame(frame.constData(), frame.size(), &whole);
+    QCOMPARE(whole.isNull(), decoded.isEmpty());
+    const QImage expected = whole.copy(QRect(QPoint(0, 0), decoded));
+    QImage part;
+    decodeFrame(frame.constData(), frame.size(), &part, QSize(630, 470));
+    QCOMPARE(part.size(), decoded);
+    QVERIFY(part == expected);
+
+    view->showFrame(frame.constData(), frame.size());
+    QTRY_VERIFY(counter.paints > 0);
+    const QString error
+        = mismatch(grabView(), expected.convertToFormat(QImage::Format_RGB32), background());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
 QTEST_MAIN(TestView)

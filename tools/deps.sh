@@ -3,7 +3,7 @@
 # Usage: tools/deps.sh [build|test|format|fuzz|bench]...   (default: build)
 set -euo pipefail
 
-packages=(build-essential cmake qtbase5-dev)
+packages=(build-essential cmake qtbase5-dev libjpeg-dev)
 for need in "${@:-build}"; do
     case "$need" in
     build) ;;

@@ -5,6 +5,7 @@
 #include <QColorSpace>
 #include <QImage>
 #include <QImageReader>
+#include <QRect>
 #include <QSize>
 
 #include <cstring>
@@ -51,6 +52,62 @@ qint64 countScans(const char *data, int length, qint64 limit)
     return scans;
 }
 
+bool isProgressiveFrameMarker(unsigned char code)
+{
+    return code == 0xC2 || code == 0xC6 || code == 0xCA || code == 0xCE;
+}
+
+// Whether the decoder may stop after the rows in view with the same outcome
+// for them as a whole decode. A progressive frame is read to its end before
+// any row comes out, so its errors show either way. A sequential one is read
+// as its rows come out, and only a whole decode reaches what follows its scan:
+// a marker there other than the end of image (another scan, a bad marker, a
+// marker in damaged data) may fail the decode, so such a frame is decoded
+// whole. Data that just stops is made up the same way in both.
+bool mayStopEarly(const char *data, int length)
+{
+    const auto *b = reinterpret_cast<const unsigned char *>(data);
+    int at = 2;
+    // The segments before the first scan, each with its length.
+    for (;;) {
+        if (at + 4 > length || b[at] != 0xFF)
+            return false;
+        const unsigned char code = b[at + 1];
+        if (isProgressiveFrameMarker(code))
+            return true;
+        if (code == 0xFF) { // a fill byte
+            ++at;
+            continue;
+        }
+        if (code == 0x01 || (code >= 0xD0 && code <= 0xD7)) { // no length
+            at += 2;
+            continue;
+        }
+        at += 2 + (b[at + 2] << 8 | b[at + 3]);
+        if (code == 0xDA)
+            break;
+    }
+    // The scan's coded data holds 0xFF only as 0xFF 0x00 or as a restart
+    // marker; fill bytes (more 0xFF) may precede any marker.
+    while (at < length) {
+        const auto *ff
+            = static_cast<const unsigned char *>(std::memchr(b + at, 0xFF, size_t(length - at)));
+        if (!ff)
+            return true;
+        at = int(ff - b) + 1;
+        while (at < length && b[at] == 0xFF)
+            ++at;
+        if (at == length)
+            return true;
+        const unsigned char code = b[at];
+        if (code == 0xD9)
+            return true;
+        if (code != 0x00 && (code < 0xD0 || code > 0xD7))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool isAffordable(QImageReader &reader, const char *data, int length)
@@ -72,6 +129,11 @@ bool isAffordable(QImageReader &reader, const char *data, int length)
 
 void decodeFrame(const char *data, int length, QImage *picture)
 {
+    decodeFrame(data, length, picture, QSize());
+}
+
+void decodeFrame(const char *data, int length, QImage *picture, const QSize &shown)
+{
     QByteArray bytes = QByteArray::fromRawData(data, qMax(0, length));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -88,6 +150,12 @@ void decodeFrame(const char *data, int length, QImage *picture)
     // pile up frame after frame.
     if (!picture->textKeys().isEmpty() || picture->colorSpace().isValid())
         *picture = QImage();
+    // Rows below the part shown are never decoded: the reader stops after
+    // the last one in view.
+    const QRect whole(QPoint(0, 0), reader.size());
+    if (shown.isValid() && !QRect(QPoint(0, 0), shown).contains(whole) && reader.format() == "jpeg"
+        && mayStopEarly(data, length))
+        reader.setClipRect(whole.intersected(QRect(QPoint(0, 0), shown)));
     // A failed read may have written part of the picture; it is not shown.
     if (!reader.read(picture))
         *picture = QImage();

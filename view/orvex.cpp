@@ -16,6 +16,8 @@ constexpr int kViewHeight = 480;
 // The picture sits 10 pixels in from the view's corner, at its own size (in
 // the desktop's scaled pixels).
 const QPointF kPictureOrigin(10.0, 10.0);
+// The part of a picture the view shows, in the picture's own pixels.
+const QSize kShownPart(kViewWidth - 10, kViewHeight - 10);
 
 // At whole display scales each picture pixel becomes a square of screen
 // pixels: sharp, and the cheapest draw. At fractional ones nearest-pixel
@@ -61,7 +63,7 @@ void Orvex::showFrame(const char *data, int length)
 void Orvex::paintEvent(QPaintEvent *)
 {
     if (newFrame) {
-        decodeFrame(newestFrame.data(), int(newestFrame.size()), image);
+        decodeFrame(newestFrame.data(), int(newestFrame.size()), image, kShownPart);
         newFrame = false;
         ++decodes;
     }

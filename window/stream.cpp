@@ -12,9 +12,34 @@
 
 void Widget::on_socket_read()
 {
-    const QByteArray chunk = socket->readAll();
-    if (!chunk.isEmpty())
-        consumeChunk(chunk.constData(), chunk.size());
+    qint64 taken = 0;
+    qint64 most = 0;
+    for (;;) {
+        qint64 refilled = 0;
+        qint64 n;
+        while ((n = socket->read(readPiece, kReadPieceSize)) > 0) {
+            consumeChunk(readPiece, n);
+            refilled += n;
+        }
+        taken += refilled;
+        // The socket takes no more from the system than its buffer holds. A
+        // full buffer means more may wait there: take it now, before a paint,
+        // or the picture would trail the camera by that backlog. Waiting for
+        // none takes what has arrived; inside this signal, readyRead is not
+        // emitted again, so a direct call must not do this.
+        if (refilled < socket->readBufferSize() || sender() != socket)
+            break;
+        // No more than the system can have held when the signal came: what
+        // arrives meanwhile waits for the next signal, so that a camera as
+        // fast as the window cannot keep it from painting.
+        if (most == 0) {
+            const qint64 held
+                = socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
+            most = held > 0 ? held : kFrameBufferSize;
+        }
+        if (taken >= most || !socket->waitForReadyRead(0))
+            break;
+    }
 }
 
 void Widget::consumeChunk(const char *data, qint64 size)

@@ -37,6 +37,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent), form(new WidgetForm)
     createView();
 
     socket = new QTcpSocket;
+    socket->setReadBufferSize(kSocketBufferSize);
     connect(socket, &QTcpSocket::readyRead, this, &Widget::on_socket_read);
     connect(socket, &QTcpSocket::disconnected, this, &Widget::on_socket_disconnected);
 }

@@ -18,6 +18,12 @@ class Orvex;
 // Room for the largest frame plus the three end-marker bytes stored before its end is seen.
 constexpr int kFrameBufferSize = 1024 * 1024;
 
+// The socket's own buffer holds at most this much at a time, and the stream
+// is read from it in pieces into storage the window keeps: what a read costs
+// does not grow with how far behind the window has fallen.
+constexpr int kSocketBufferSize = 1024 * 1024;
+constexpr int kReadPieceSize = 64 * 1024;
+
 // Looks up the addresses of a host name and calls done with them (none if the
 // name is unknown) on the GUI thread, unless context is destroyed first. It
 // may answer at once, late, or never: the window gives up waiting at its
@@ -74,6 +80,8 @@ private:
     qint32 captureCount = 0;
     // Set when a frame outgrew frameBuffer; its bytes are dropped up to the end marker.
     bool frameTooLong = false;
+    // Where each piece read from the socket lands.
+    char readPiece[kReadPieceSize];
     // Empty for the system's lookup through QHostInfo.
     HostLookup hostLookup;
 

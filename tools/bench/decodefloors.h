@@ -15,7 +15,8 @@ enum class PictureStorage {
     Fresh, // a new picture for every frame
 };
 
-// The view's decode step (decodeFrame: header checks, then the decode).
+// The view's decode step (decodeFrame: header checks, then the decode of the
+// part of the picture the view shows).
 double decodeFrameMs(const FrameSet &frames, double minMs, PictureStorage storage);
 
 // Orvex::showFrame on a window that is not shown, so no paint, hence no

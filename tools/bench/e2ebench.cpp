@@ -324,6 +324,67 @@ void addFloodRows(Table &table, const FrameSetUnderTest &set, const Settings &se
                  fixed(painted ? double(decoded) / painted : 0.0, 3)));
 }
 
+// Frames larger than the view: the view decodes only the part it shows,
+// against a whole-frame decode by Qt and by libjpeg-turbo; and, for the
+// largest, what a camera at 30 frames a second costs the viewer.
+void addLargeFrameRows(Table &table, const Settings &settings)
+{
+    struct Size
+    {
+        QSize size;
+        double target; // the view's step against Qt's whole decode; 0: none
+        bool paced;
+    };
+    const Size sizes[] = {{QSize(800, 600), 0.0, false},
+                          {QSize(1280, 720), 0.70, false},
+                          {QSize(1600, 1200), 0.40, true}};
+    for (const Size &s : sizes) {
+        const QString name = QString("%1x%2").arg(s.size.width()).arg(s.size.height());
+        progress("camera frames " + name);
+        const FrameSet frames = makeCameraFrames(s.size, 8);
+        qint64 bytes = 0;
+        for (const QByteArray &frame : frames)
+            bytes += frame.size();
+        table.section(QString("camera frames larger than the view: %1 frames, %2 4:2:2, %3 KB "
+                              "average")
+                          .arg(frames.size())
+                          .arg(name)
+                          .arg(bytes / qint64(frames.size()) / 1024));
+        std::vector<double> turbo, qt, view;
+        for (int r = 0; r < settings.rounds; ++r) {
+            turbo.push_back(turboDecodeMs(frames, 1000));
+            qt.push_back(qtDecodeMs(frames, 1000));
+            view.push_back(decodeFrameMs(frames, 1000, PictureStorage::Reused));
+        }
+        const double qtMs = median(qt);
+        const double viewMs = median(view);
+        table.row("libjpeg-turbo alone, whole frame to BGRX",
+                  fixed(median(turbo), 3) + " ms CPU/frame");
+        table.row("Qt alone, whole frame, QImage::loadFromData", fixed(qtMs, 3) + " ms CPU/frame");
+        const QString share = fixed(viewMs / qtMs * 100.0, 0) + "% of Qt's whole-frame decode";
+        table.row("the view's decode step (the 630x470 shown)", fixed(viewMs, 3) + " ms CPU/frame",
+                  s.target > 0 ? QString("%1; <= %2%: %3")
+                                     .arg(share, fixed(s.target * 100.0, 0),
+                                          verdict(viewMs <= qtMs * s.target))
+                               : share);
+        if (!s.paced)
+            continue;
+        progress("camera frames " + name + ": viewer at 30 frames/s");
+        PacedCamera camera(frames, 30.0);
+        const quint16 port = camera.listen();
+        camera.start();
+        const ViewerRun run = runViewer(port, 1000, settings.latencyMs, nullptr);
+        camera.stop();
+        table.row("Orvex at 30 frames/s: CPU per frame received",
+                  fixed(run.received ? run.cpuMs / run.received : 0.0, 3) + " ms",
+                  QString("%1 ms/s; %2 frames received, %3 shown, %4 decoded")
+                      .arg(fixed(run.cpuMs / run.seconds, 1))
+                      .arg(run.received)
+                      .arg(run.shown)
+                      .arg(run.decoded));
+    }
+}
+
 QString describe(const FrameSetUnderTest &set)
 {
     const QImage first = QImage::fromData(set.frames.front());
@@ -362,8 +423,13 @@ int main(int argc, char **argv)
         "flood-seconds", "Length of each flood before its last frame.", "s", "10");
     const QCommandLineOption floodRunsOption("flood-runs", "Floods per picture (0: none).", "n",
                                              "20");
+    const QCommandLineOption onlyLargeOption("only-large",
+                                             "Only the rows of frames larger than the view.");
+    const QCommandLineOption skipLargeOption("no-large",
+                                             "Without the rows of frames larger than the view.");
     parser.addOptions({camsimOption, ffmpegOption, streamOption, secondsOption, latencyOption,
-                       roundsOption, floodSecondsOption, floodRunsOption});
+                       roundsOption, floodSecondsOption, floodRunsOption, onlyLargeOption,
+                       skipLargeOption});
     parser.process(app);
     qInstallMessageHandler(discardMessages);
 
@@ -379,6 +445,11 @@ int main(int argc, char **argv)
 
     Table table;
     table.section("Machine: " + machineDescription());
+    if (parser.isSet(onlyLargeOption)) {
+        addLargeFrameRows(table, settings);
+        table.print();
+        return 0;
+    }
     if (parser.isSet(streamOption))
         addStreamRows(table, parser.value(streamOption));
 
@@ -421,6 +492,9 @@ int main(int argc, char **argv)
         if (settings.floodRuns > 0)
             addFloodRows(table, set, settings);
     }
+
+    if (!parser.isSet(skipLargeOption))
+        addLargeFrameRows(table, settings);
 
     table.print();
     return 0;

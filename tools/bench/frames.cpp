@@ -61,7 +61,49 @@ QImage noisyScene(std::mt19937 &random, int index)
     return image;
 }
 
+QImage cameraScene(std::mt19937 &random, const QSize &size, int index)
+{
+    QImage image(size, QImage::Format_RGB32);
+    const qreal unit = size.width() / 640.0;
+    {
+        QPainter painter(&image);
+        QLinearGradient sky(0, 0, 0, size.height());
+        sky.setColorAt(0.0, QColor(90, 130, 190));
+        sky.setColorAt(1.0, QColor(160, 150, 120));
+        painter.fillRect(image.rect(), sky);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(60, 100, 50));
+        painter.drawEllipse(QPointF((160 + 8 * index) * unit, size.height() * 0.75), 220 * unit,
+                            90 * unit);
+        painter.setBrush(QColor(130, 70, 40));
+        painter.drawRect(
+            QRectF(380 * unit, size.height() * 0.375, 140 * unit, size.height() * 0.42));
+    }
+    std::uniform_int_distribution<int> noise(-6, 6);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int n = noise(random);
+            const QRgb p = line[x];
+            line[x] = qRgb(qBound(0, qRed(p) + n, 255), qBound(0, qGreen(p) + n, 255),
+                           qBound(0, qBlue(p) + n, 255));
+        }
+    }
+    return image;
+}
+
 } // namespace
+
+FrameSet makeCameraFrames(const QSize &size, int count)
+{
+    std::mt19937 random(4242);
+    JpegOptions options {kCameraQuality};
+    options.colours = JpegColours::YCbCr422;
+    FrameSet frames;
+    for (int i = 0; i < count; ++i)
+        frames.push_back(encodeJpeg(cameraScene(random, size, i), options));
+    return frames;
+}
 
 FrameSet makeNoisyFrames(int count)
 {

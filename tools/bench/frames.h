@@ -2,6 +2,7 @@
 #define FRAMES_H
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 
 #include <cstdint>
@@ -13,6 +14,11 @@ using FrameSet = std::vector<QByteArray>;
 // Noisy 640x480 pictures (a soft scene under strong sensor-like noise, the
 // hard case for a decoder), encoded at a small camera's quality.
 FrameSet makeNoisyFrames(int count);
+
+// Pictures from a camera with a larger sensor than the view shows: a soft
+// scene under mild noise, coded 4:2:2 as many camera sensors deliver it, at a
+// small camera's quality.
+FrameSet makeCameraFrames(const QSize &size, int count);
 
 // Every frame carries its number in an application segment right after the
 // start-of-image marker. It changes nothing in the picture, keeps the
