@@ -13,7 +13,6 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -22,7 +21,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
 #include <sys/resource.h>
@@ -45,20 +43,6 @@ QImage cameraLikePicture()
     painter.setPen(Qt::white);
     painter.drawText(QRect(0, 0, 640, 480), Qt::AlignCenter, QStringLiteral("12:34:56.789"));
     return image;
-}
-
-// Median of rounds timings, in microseconds.
-double medianMicros(int rounds, const std::function<void()> &work)
-{
-    std::vector<double> times;
-    times.reserve(size_t(rounds));
-    for (int i = 0; i < rounds; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(double(timer.nsecsElapsed()) / 1000.0);
-    }
-    return median(std::move(times));
 }
 
 long peakResidentKiB()

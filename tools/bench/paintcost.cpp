@@ -16,7 +16,6 @@
 #include "widgettestaccess.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -24,7 +23,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <vector>
 
 namespace {
@@ -43,19 +41,6 @@ QImage cameraLikePicture()
         }
     }
     return image;
-}
-
-double medianMicros(int rounds, const std::function<void()> &work)
-{
-    std::vector<double> times;
-    times.reserve(size_t(rounds));
-    for (int i = 0; i < rounds; ++i) {
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        times.push_back(double(timer.nsecsElapsed()) / 1000.0);
-    }
-    return median(std::move(times));
 }
 
 // The picture alone, into a window-sized surface of the given scale.

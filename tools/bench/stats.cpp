@@ -1,5 +1,7 @@
 #include "stats.h"
 
+#include <QElapsedTimer>
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -29,4 +31,17 @@ double percentile(std::vector<double> values, double p)
     std::sort(values.begin(), values.end());
     const size_t rank = size_t(std::ceil(p * double(values.size())));
     return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
+}
+
+double medianMicros(int rounds, const std::function<void()> &work)
+{
+    std::vector<double> times;
+    times.reserve(size_t(rounds));
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        times.push_back(double(timer.nsecsElapsed()) / 1000.0);
+    }
+    return median(std::move(times));
 }

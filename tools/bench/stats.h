@@ -1,6 +1,7 @@
 #ifndef STATS_H
 #define STATS_H
 
+#include <functional>
 #include <vector>
 
 // CPU time used so far by the calling thread, in milliseconds. All of the
@@ -9,6 +10,9 @@
 double threadCpuMs();
 
 double median(std::vector<double> values);
+
+// Wall time of work, median of rounds runs, in microseconds.
+double medianMicros(int rounds, const std::function<void()> &work);
 
 // Nearest rank: the smallest value with at least p (0 to 1) of the samples
 // at or below it.
