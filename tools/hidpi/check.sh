@@ -9,6 +9,8 @@
 # Usage: tools/hidpi/check.sh [BUILD_DIR [OUT_DIR]]   (default: build, BUILD_DIR/hidpi)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tools/hidpi/keyboard.sh
+. "$here/keyboard.sh"
 build=$(realpath "${1:-build}")
 out=$(realpath -m "${2:-$build/hidpi}")
 dpis=(96 120 144 192 240)
@@ -76,29 +78,11 @@ for dpi in "${dpis[@]}"; do
         fail "$dpi dpi: no Orvex window"
     size=$(xwininfo -id "$window" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
 
-    # Focus starts in the address field; Tab leads to the port, Enter connects.
+    # Focus starts in the address field.
     xdotool windowfocus --sync "$window"
-    xdotool key --clearmodifiers ctrl+a
-    xdotool type --delay 10 127.0.0.1
-    xdotool key Tab ctrl+a
-    xdotool type --delay 10 "$port"
-    xdotool key Return
-    # Away from the fields, so that no text cursor blinks in a screenshot.
-    xdotool key Tab
     shot=$out/orvex-$dpi.png
-    shown=0
-    for _ in $(seq 100); do
-        sleep 0.2
-        import -window "$window" "$shot" 2>/dev/null || continue
-        if python3 "$here/shotcheck.py" picture-shown "$shot"; then
-            shown=1
-            break
-        fi
-    done
-    [ $shown = 1 ] || fail "$dpi dpi: Enter did not bring up the camera's picture"
-    # One more frame, so that the button's new text has certainly been painted.
-    sleep 0.3
-    import -window "$window" "$shot"
+    connect_and_shoot "$window" "$port" "$shot" 10 0.2 ||
+        fail "$dpi dpi: Enter did not bring up the camera's picture"
     kill "$orvex"
     wait "$orvex" 2>/dev/null || true
 

@@ -10,6 +10,8 @@
 # Usage: tools/windows/hidpi.sh BUILD_DIR WINE
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tools/hidpi/keyboard.sh
+. "$here/../hidpi/keyboard.sh"
 build=$(realpath "$1")
 wine=$2
 : "${DISPLAY:?hidpi.sh needs an X display}"
@@ -56,27 +58,11 @@ for dpi in 96 144 192; do
         fail "$dpi dpi: no Orvex window"
     size=$(xwininfo -id "$window" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
 
-    # Into the address field, then Tab to the port and Enter to connect.
+    # Into the address field.
     xdotool mousemove --window "$window" $((155 * dpi / 96)) $((513 * dpi / 96)) click 1
-    xdotool key --clearmodifiers ctrl+a
-    xdotool type --delay 20 127.0.0.1
-    xdotool key Tab ctrl+a
-    xdotool type --delay 20 "$port"
-    xdotool key Return
-    xdotool key Tab
     shot=$work/orvex-$dpi.png
-    shown=0
-    for _ in $(seq 100); do
-        sleep 0.3
-        import -window "$window" "$shot" 2>/dev/null || continue
-        if python3 "$here/../hidpi/shotcheck.py" picture-shown "$shot"; then
-            shown=1
-            break
-        fi
-    done
-    [ $shown = 1 ] || fail "$dpi dpi: Enter did not bring up the camera's picture"
-    sleep 0.5
-    import -window "$window" "$shot"
+    connect_and_shoot "$window" "$port" "$shot" 20 0.3 ||
+        fail "$dpi dpi: Enter did not bring up the camera's picture"
     kill "$orvex" 2>/dev/null || true
     wait "$orvex" 2>/dev/null || true
     for _ in $(seq 50); do
