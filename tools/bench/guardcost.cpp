@@ -7,6 +7,7 @@
 //        (build in Release; run on an idle machine). Given files, it times
 //        only those, through decodeFrame, with the peak resident memory.
 
+#include "camerapicture.h"
 #include "decodeguard.h"
 #include "jpegfiles.h"
 #include "stats.h"
@@ -27,18 +28,10 @@
 
 namespace {
 
-// Noise and edges, so the encoder produces a frame of realistic size.
-QImage cameraLikePicture()
+// The camera-like picture with a time stamp on it, as the simulator's has.
+QImage stampedPicture()
 {
-    QImage image(640, 480, QImage::Format_RGB32);
-    quint32 noise = 12345;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            noise = noise * 1103515245u + 12345u;
-            const int n = int(noise >> 28);
-            image.setPixel(x, y, qRgb((x / 3 + n) & 255, (y / 2 + n) & 255, ((x + y) / 5) & 255));
-        }
-    }
+    QImage image = cameraLikePicture();
     QPainter painter(&image);
     painter.setPen(Qt::white);
     painter.drawText(QRect(0, 0, 640, 480), Qt::AlignCenter, QStringLiteral("12:34:56.789"));
@@ -111,7 +104,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    const QImage picture = cameraLikePicture();
+    const QImage picture = stampedPicture();
     const QByteArray baseline = encodeJpeg(picture);
     const QByteArray progressive = encodeJpeg(picture, {75, true});
 

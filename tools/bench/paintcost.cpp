@@ -8,6 +8,7 @@
 //        scale factor once, when the application object is created.
 //        Build in Release; run on an idle machine.
 
+#include "camerapicture.h"
 #include "highdpi.h"
 #include "jpegfiles.h"
 #include "orvex.h"
@@ -26,22 +27,6 @@
 #include <vector>
 
 namespace {
-
-// Noise and edges, as a camera picture has: the smooth transform's cost does
-// not depend on the content, but the frame must decode as a real one would.
-QImage cameraLikePicture()
-{
-    QImage image(640, 480, QImage::Format_RGB32);
-    quint32 noise = 12345;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            noise = noise * 1103515245u + 12345u;
-            const int n = int(noise >> 28);
-            image.setPixel(x, y, qRgb((x / 3 + n) & 255, (y / 2 + n) & 255, ((x + y) / 5) & 255));
-        }
-    }
-    return image;
-}
 
 // The picture alone, into a window-sized surface of the given scale.
 double pictureMicros(int rounds, qreal scale, const QImage &picture, bool smooth)
