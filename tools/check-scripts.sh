@@ -20,7 +20,7 @@ trap 'rm -rf "$sandbox"' EXIT
 sysbin=$sandbox/sysbin
 mkdir -p "$sysbin"
 for tool in bash sh env cat rm mkdir mktemp mv cp ls basename dirname head tail sed grep \
-    tr touch sleep wc sha256sum cut id timeout chmod true false; do
+    tr touch sleep wc sha256sum cut id timeout chmod true false awk sort printf; do
     ln -s "$(type -P "$tool")" "$sysbin/$tool"
 done
 
@@ -109,31 +109,123 @@ succeeded() { [ "$status" -eq 0 ]; }
 none_like() { ! compgen -G "$1" >/dev/null; }
 logged() { grep -q -- "$1" "$case_dir/log"; }
 
-# --- tools/windows/qt.sh: fetching Qt's source package -----------------------
-for apt_failure in none update source; do
-    new_case "qt.sh source, apt-get failing at: $apt_failure"
-    copy_tree tools/windows/qt.sh
-    # The download of the .dsc succeeds before that of the tarball fails.
-    fake apt-get "case \" \$* \" in
-*' update '*) [ $apt_failure != update ] ;;
-*' source '*) : >qtbase-opensource-src_5.15.8+dfsg-11.dsc && [ $apt_failure != source ] ;;
-esac"
-    run env XDG_CACHE_HOME="$case_dir/cache" "$case_dir/tree/tools/windows/qt.sh" source
-    cache=$case_dir/cache/orvex
-    if [ $apt_failure = none ]; then
-        expect "succeeds" succeeded
-        expect "stamps the source complete" test -f "$cache/qtbase-src-5.15.8/.orvex-complete"
-    else
+# --- tools/install-packages.sh: a mirror mid-sync, a package not to be had --
+for trouble in "an index failing to download" "a package not to be had"; do
+    new_case "install-packages.sh with $trouble"
+    copy_tree tools/install-packages.sh
+    fake dpkg-query 'exit 1'
+    fake sudo 'exec "$@"'
+    # Logs each install; "nosuch" is in no index, so an install naming it fails.
+    fake apt-get 'case " $* " in
+*" update "*)
+    echo "E: Failed to fetch http://deb.example/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?"
+    echo "E: Some index files failed to download. They have been ignored, or old ones used instead."
+    exit 100 ;;
+*" nosuch "*) echo "E: Unable to locate package nosuch"; exit 100 ;;
+*" -s "*) ;;
+*" install "*) echo "$*" >>"$FAKE_STATE/installs" ;;
+esac'
+    packages=(cmake xvfb)
+    [ "$trouble" = "a package not to be had" ] && packages+=(nosuch)
+    run "$case_dir/tree/tools/install-packages.sh" --for deps.sh "${packages[@]}"
+    expect "says the index failed" logged "some package indexes could not be downloaded"
+    expect "installs the packages to be had" grep -q ' cmake xvfb$' "$case_dir/installs"
+    expect "retries downloads" grep -q 'Acquire::Retries=' "$case_dir/installs"
+    if [ "$trouble" = "a package not to be had" ]; then
         expect "fails" failed
-        expect "stamps nothing" none_like "$cache/*/.orvex-complete"
+        expect "names it and why in one line" logged "^deps.sh: cannot install nosuch: Unable to locate package nosuch$"
+    else
+        expect "succeeds" succeeded
     fi
-    expect "leaves no work folder" none_like "$cache/work-*"
+done
+
+# --- tools/windows/deps.sh: Wine's 32-bit half only where it can run ----------
+for runs_32bit in yes no; do
+    new_case "windows/deps.sh where 32-bit programs run: $runs_32bit"
+    copy_tree tools/windows/deps.sh tools/install-packages.sh
+    fake runs-32bit.sh "[ $runs_32bit = yes ] || { echo 'the kernel refuses 32-bit programs'; exit 1; }"
+    mv "$fakes/runs-32bit.sh" "$case_dir/tree/tools/windows/"
+    fake dpkg-query 'exit 1'
+    fake dpkg 'case "$1" in
+--print-foreign-architectures) ;;
+--add-architecture) echo "$2" >>"$FAKE_STATE/architectures" ;;
+*) exit 99 ;;
+esac'
+    fake apt-get 'case " $* " in *" install "*) echo "$*" >>"$FAKE_STATE/installs" ;; esac'
+    run "$case_dir/tree/tools/windows/deps.sh"
+    expect "succeeds" succeeded
+    if [ $runs_32bit = yes ]; then
+        expect "adds the i386 architecture" grep -qx i386 "$case_dir/architectures"
+        expect "installs Wine's 32-bit half" grep -q ' wine32:i386' "$case_dir/installs"
+    else
+        expect "adds no architecture" test ! -e "$case_dir/architectures"
+        expect "asks for no i386 package" eval '! grep -q i386 "$case_dir/installs"'
+        expect "installs the emulator for the guest" grep -q ' qemu-system-x86' "$case_dir/installs"
+        expect "says why" logged "not installing Wine's 32-bit half: the kernel refuses"
+    fi
+done
+
+# --- tools/windows/sources.sh: a Debian source package from the machine's archive
+# The machine's sources are read by the real apt-get, from a configuration of
+# the case's own; downloads are fakes.
+for form in one-line deb822 "none for bookworm"; do
+    for download in newest "newest missing" nothing; do
+        [ "$form" != one-line ] && [ "$download" != newest ] && continue
+        new_case "sources.sh, machine's sources $form, downloadable: $download"
+        copy_tree tools/windows/sources.sh
+        etc=$case_dir/etc
+        mkdir -p "$etc/sources.list.d" "$case_dir/lists/partial"
+        case "$form" in
+        one-line) printf 'deb [arch=amd64] http://mirror.example/debian bookworm main contrib\ndeb http://mirror.example/security bookworm-security main\n' >"$etc/sources.list" ;;
+        deb822) printf 'Types: deb\nURIs: http://proxy.example:3142/debian\nSuites: bookworm bookworm-updates\nComponents: main\n' >"$etc/sources.list.d/debian.sources" ;;
+        *) printf 'deb http://mirror.example/debian trixie main\n' >"$etc/sources.list" ;;
+        esac
+        printf 'Dir::Etc::SourceList "%s/sources.list";\nDir::Etc::SourceParts "%s/sources.list.d";\nDir::State::Lists "%s/lists";\n' \
+            "$etc" "$etc" "$case_dir" >"$case_dir/apt.conf"
+        fake apt-get 'case " $* " in
+*" indextargets "*) exec /usr/bin/apt-get "$@" ;;
+*" update "*) for a; do case "$a" in Dir::Etc::SourceParts=*) cat "${a#*=}"/* >"$FAKE_STATE/used" ;; esac; done ;;
+*" source "*)
+    case "$FAKE_DOWNLOAD $*" in
+    nothing*|"newest missing"*1.2.13.dfsg-1+deb12u1*) echo "E: 404 Not Found"; exit 100 ;;
+    esac
+    v=${*##*=}; v=${v#*:}
+    : >"zlib_$v.dsc" ;;
+esac'
+        fake apt-cache 'printf "      zlib | 1:1.2.13.dfsg-1 | http://x bookworm/main Sources\n      zlib | 1:1.2.13.dfsg-1+deb12u1 | http://x bookworm-security/main Sources\n"'
+        fake dpkg '[ "$1" = --compare-versions ] && exec /usr/bin/dpkg "$@"; exit 99'
+        fake id 'echo root'
+        run env APT_CONFIG="$case_dir/apt.conf" FAKE_DOWNLOAD="$download" XDG_CACHE_HOME="$case_dir/cache" \
+            "$case_dir/tree/tools/windows/sources.sh" zlib 1.2.13
+        stamp=$case_dir/cache/orvex/src-zlib-1.2.13/.orvex-complete
+        case "$form" in
+        one-line)
+            expect "asks the machine's mirror" grep -qx 'URIs: http://mirror.example/debian' "$case_dir/used"
+            expect "and its security archive" grep -qx 'URIs: http://mirror.example/security' "$case_dir/used" ;;
+        deb822) expect "asks the machine's proxy, for both suites" test "$(grep -c 'URIs: http://proxy.example:3142/debian' "$case_dir/used")" -eq 2 ;;
+        *)
+            expect "falls back to Debian's own archive" grep -qx 'URIs: http://deb.debian.org/debian' "$case_dir/used"
+            expect "says so" logged "name no archive for bookworm" ;;
+        esac
+        case "$download" in
+        newest) expect "takes the newest" grep -qx 'zlib_1.2.13.dfsg-1+deb12u1.dsc' "$stamp" ;;
+        "newest missing")
+            expect "takes the next one down" grep -qx 'zlib_1.2.13.dfsg-1.dsc' "$stamp"
+            expect "says so" logged "zlib 1:1.2.13.dfsg-1+deb12u1 could not be downloaded" ;;
+        *)
+            expect "fails" failed
+            expect "stamps nothing" none_like "$case_dir/cache/orvex/*/.orvex-complete" ;;
+        esac
+        expect "leaves no work folder" none_like "$case_dir/cache/orvex/work-*"
+    done
 done
 
 # --- tools/windows/test.sh: which Windows build to test ----------------------
 for runs_32bit in yes no; do
     new_case "test.sh on a fresh machine that runs 32-bit programs: $runs_32bit"
-    copy_tree tools/windows/test.sh tools/windows/deps.sh
+    copy_tree tools/windows/test.sh tools/windows/deps.sh tools/install-packages.sh
+    fake runs-32bit.sh "[ $runs_32bit = yes ]"
+    mv "$fakes/runs-32bit.sh" "$case_dir/tree/tools/windows/"
     fake build.sh 'echo "$@" >"$FAKE_STATE/built"; exit 3'
     mv "$fakes/build.sh" "$case_dir/tree/tools/windows/build.sh"
     # Nothing is installed until apt-get installs it; then the cross compiler

@@ -28,53 +28,7 @@ qt_version=5.15.8
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/orvex
 mkdir -p "$cache"
 
-# Debian's source package, downloaded through an apt configuration of our
-# own, so the machine's package sources and lists stay as they were.
-fetch_source() {
-    local dir=$cache/qtbase-src-$qt_version
-    if [ -f "$dir/.orvex-complete" ]; then
-        echo "$dir"
-        return
-    fi
-    # This runs in a subshell of its own, so the trap is its own too.
-    work=$(mktemp -d "$cache/work-src.XXXXXX")
-    trap 'rm -rf "$work"' EXIT
-    local apt_dir=$work/apt
-    mkdir -p "$apt_dir/sources.list.d" "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$work/src"
-    : >"$apt_dir/sources.list"
-    cat >"$apt_dir/sources.list.d/debian-src.sources" <<SOURCES
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
-    local apt_options=(
-        -o "Dir::Etc::SourceList=$apt_dir/sources.list"
-        -o "Dir::Etc::SourceParts=$apt_dir/sources.list.d"
-        -o "Dir::State::Lists=$apt_dir/lists"
-        -o "Dir::Cache=$apt_dir/cache"
-    )
-    echo "Downloading Debian's qtbase-opensource-src" >&2
-    apt-get "${apt_options[@]}" -qq update >&2
-    (cd "$work/src" && apt-get "${apt_options[@]}" -qq source --download-only qtbase-opensource-src >&2)
-    local dsc
-    dsc=$(ls "$work"/src/qtbase-opensource-src_*.dsc)
-    dsc=$(basename "$dsc")
-    case "$dsc" in
-    qtbase-opensource-src_"$qt_version"+*) ;;
-    *)
-        echo "qt.sh: expected Qt $qt_version, got $dsc" >&2
-        exit 1
-        ;;
-    esac
-    echo "$dsc" >"$work/src/.orvex-complete"
-    rm -rf "$dir"
-    mv "$work/src" "$dir"
-    echo "$dir"
-}
-
-source_dir=$(fetch_source)
+source_dir=$("$(dirname "$0")/sources.sh" qtbase-opensource-src "$qt_version" | tail -n1)
 if [ "$what" = source ]; then
     echo "$source_dir"
     exit 0
