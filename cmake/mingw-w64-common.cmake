@@ -10,8 +10,11 @@ set(CMAKE_FIND_ROOT_PATH /usr/${ORVEX_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The static Qt lives outside the root path, given by CMAKE_PREFIX_PATH.
+# The static Qt lives outside the root path, given by CMAKE_PREFIX_PATH. Its
+# prefix is a root too: the JPEG and zlib libraries it was built with sit in
+# it, for Qt's own link lines and for the tests' JPEG writer.
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})
 
 # Everything linked in, so each program runs without any DLL beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

@@ -20,7 +20,7 @@ trap 'rm -rf "$sandbox"' EXIT
 sysbin=$sandbox/sysbin
 mkdir -p "$sysbin"
 for tool in bash sh env cat rm mkdir mktemp mv cp ls basename dirname head tail sed grep \
-    tr touch sleep wc sha256sum cut id timeout chmod true false awk sort printf; do
+    tr touch sleep wc sha256sum cut id timeout chmod true false awk sort printf tar gzip find; do
     ln -s "$(type -P "$tool")" "$sysbin/$tool"
 done
 
@@ -274,6 +274,39 @@ esac'
     else
         expect "fails" failed
     fi
+done
+
+# --- tools/windows/check-libraries.sh: Debian's libraries in every program --
+for carried in "Debian's" "Qt's bundled libjpeg" "no zlib"; do
+    new_case "check-libraries.sh, programs carrying $carried"
+    copy_tree tools/windows/check-libraries.sh tools/windows/libs.sh
+    # Qt's source, as far as the check reads it: the bundled copies' versions.
+    qt_source=$case_dir/qt-source
+    for lib in libjpeg:2.1.1 zlib:1.2.11; do
+        mkdir -p "$qt_source/qtbase/src/3rdparty/${lib%:*}"
+        printf '{\n    "Name": "x",\n    "Version": "%s",\n}\n' "${lib#*:}" \
+            >"$qt_source/qtbase/src/3rdparty/${lib%:*}/qt_attribution.json"
+    done
+    (cd "$qt_source" && tar -czf qtbase-opensource-src_5.15.8+dfsg.orig.tar.gz qtbase)
+    fake qt.sh "echo '$qt_source'"
+    mv "$fakes/qt.sh" "$case_dir/tree/tools/windows/"
+    build=$case_dir/build
+    mkdir -p "$build/tools/camsim" "$build/tests/tst_view"
+    jpeg="libjpeg-turbo version 2.1.5 (build 20230203)"
+    zlib=" inflate 1.2.13 Copyright 1995-2022 Mark Adler "
+    for exe in orvex.exe tools/camsim/orvex-camsim.exe tests/tst_view/tst_view.exe; do
+        printf 'MZ\0%s\0%s\0' "$jpeg" "$zlib" >"$build/$exe"
+    done
+    case "$carried" in
+    "Qt's bundled libjpeg") printf '\0libjpeg-turbo version 2.1.1 (build 20210813)\0' >>"$build/orvex.exe" ;;
+    "no zlib") printf 'MZ\0%s\0' "$jpeg" >"$build/tests/tst_view/tst_view.exe" ;;
+    esac
+    run "$case_dir/tree/tools/windows/check-libraries.sh" "$build"
+    case "$carried" in
+    "Debian's") expect "passes, counting every program" logged "All 3 programs carry libjpeg-turbo 2.1.5 and zlib 1.2.13" ;;
+    "Qt's bundled libjpeg") expect "fails, naming it" eval 'failed && logged "orvex.exe: Qt.s bundled libjpeg-turbo 2.1.1"' ;;
+    *) expect "fails, naming it" eval 'failed && logged "tst_view.exe: no zlib 1.2.13"' ;;
+    esac
 done
 
 # --- fuzz/run.sh: Ctrl-C while fuzzing -------------------------------------

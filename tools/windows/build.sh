@@ -16,13 +16,14 @@ root=$PWD
 archs=("${@:-i686}")
 
 # Qt's third-party notices for the code linked into the programs, from the
-# attribution files in Qt's source.
+# attribution files in Qt's source. The JPEG and zlib libraries are Debian's
+# own (tools/windows/libs.sh), with notices of their own.
 attribution_dirs=(
     src/3rdparty/double-conversion src/3rdparty/easing src/3rdparty/freebsd
     src/3rdparty/freetype src/3rdparty/harfbuzz-ng src/3rdparty/icc
-    src/3rdparty/libjpeg src/3rdparty/libpng src/3rdparty/md4 src/3rdparty/md4c
+    src/3rdparty/md4 src/3rdparty/md4c
     src/3rdparty/md5 src/3rdparty/pcre2 src/3rdparty/rfc6234 src/3rdparty/sha1
-    src/3rdparty/sha3 src/3rdparty/tinycbor src/3rdparty/zlib
+    src/3rdparty/sha3 src/3rdparty/tinycbor
     src/corelib/codecs src/corelib/io src/corelib/kernel src/corelib/text
     src/gui/painting src/gui/text
 )
@@ -54,8 +55,24 @@ make_zip() {
     tools/windows/notices.py "$stage/LICENSES/THIRD-PARTY-NOTICES.txt" "${dirs[@]}"
     local qt_version=${dsc#*_}
     qt_version=${qt_version%%+*}
+
+    # Debian's libraries, with the licence each carries and its source package.
+    local libraries=$build/libraries.txt notes
+    : >"$libraries"
+    for notes in "$qt"/share/orvex-libs/*/; do
+        local package lib_source lib_version
+        package=$(basename "$notes")
+        lib_source=$(cat "$notes/source")
+        lib_version=${lib_source#*_}
+        lib_version=${lib_version%%[-+]*}
+        lib_version=${lib_version%.dfsg}
+        cp "$(ls "$notes"/LICENSE* | head -n1)" "$stage/LICENSES/$package-LICENSE.txt"
+        printf '  %s %s, Debian source package %s,\n    licence: LICENSES\\%s\n' \
+            "$package" "$lib_version" "$lib_source" "$package-LICENSE.txt" >>"$libraries"
+    done
     sed -e "s/@ORVEX_VERSION@/$version/" -e "s/@QT_VERSION@/$qt_version/" \
-        -e "s/@QT_SOURCE_PACKAGE@/$dsc/" packaging/README.txt.in | sed 's/$/\r/' >"$stage/README.txt"
+        -e "s/@QT_SOURCE_PACKAGE@/$dsc/" -e "/@LIBRARIES@/{r $libraries" -e "d}" packaging/README.txt.in |
+        sed 's/$/\r/' >"$stage/README.txt"
     (cd "$build/zip" && zip -qr "../$name.zip" "$name")
     rm -rf "$licenses"
     echo "Packed $build/$name.zip"

@@ -6,10 +6,10 @@
 #                                          source package (.dsc and tarballs)
 # Only the last line of output is the answer; progress goes to stderr.
 #
-# Cache entries are keyed: the source by the Qt version, a built Qt also by
-# its configure options and the cross compiler's version. Each entry is made
-# beside its final place and renamed into it at the end; the stamp inside is
-# written last, so an entry without it is half-written and never used.
+# A built Qt is cached, keyed by its configure options, the cross compiler's
+# version and the exact source packages it is built from (sources.sh caches
+# those). The stamp inside an entry is written last: an entry without it is
+# half-written and never used.
 set -euo pipefail
 # Also inside $(...), where bash would otherwise go on past a failure: a
 # download that failed half-way must never be stamped complete.
@@ -28,7 +28,8 @@ qt_version=5.15.8
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/orvex
 mkdir -p "$cache"
 
-source_dir=$("$(dirname "$0")/sources.sh" qtbase-opensource-src "$qt_version" | tail -n1)
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$("$here/sources.sh" qtbase-opensource-src "$qt_version" | tail -n1)
 if [ "$what" = source ]; then
     echo "$source_dir"
     exit 0
@@ -37,18 +38,27 @@ fi
 arch=$what
 cross=$arch-w64-mingw32-
 jobs=${ORVEX_QT_JOBS:-2}
+# Debian's own libjpeg-turbo and zlib (tools/windows/libs.sh) are built into
+# the same prefix first and found there; PNG, GIF and ICO are left out: the
+# programs read and write JPEG only.
 options=(
     -xplatform win32-g++ -device-option "CROSS_COMPILE=$cross"
     -static -static-runtime -release -opensource -confirm-license
     -nomake examples -nomake tests
     -no-opengl -no-direct2d -no-openssl -no-dbus -no-icu -no-fontconfig
-    -qt-zlib -qt-libjpeg -qt-libpng -qt-pcre -qt-freetype -qt-harfbuzz
+    -system-zlib -system-libjpeg -no-libpng -no-gif -no-ico
+    -qt-pcre -qt-freetype -qt-harfbuzz
     -no-feature-sql -no-feature-xml -no-feature-concurrent -no-feature-printer
     -no-feature-vulkan -no-feature-tabletevent
 )
 
 compiler=$("${cross}g++" --version | head -n1)
-key=$(printf '%s\n' "$qt_version" "$compiler" "${options[@]}" | sha256sum | cut -c1-16)
+# The exact source packages, Qt's and the libraries', and how the libraries
+# are built: a new Debian revision of any of them makes a new entry.
+sources=$(cat "$source_dir/.orvex-complete"
+    for dir in $("$here/libs.sh" sources); do cat "$dir/.orvex-complete"; done)
+key=$(printf '%s\n' "$qt_version" "$compiler" "${options[@]}" "$sources" | cat - "$here/libs.sh" |
+    sha256sum | cut -c1-16)
 prefix=$cache/qt-$qt_version-$arch-$key
 stamp=$prefix/.orvex-complete
 
@@ -58,22 +68,31 @@ if [ -f "$stamp" ]; then
     exit 0
 fi
 
+# Built in place, since Qt's build files name the libraries' folder: an
+# interrupted build leaves an entry without its stamp, removed here the
+# next time. The lock keeps two builds of one entry apart.
+exec 9>"$prefix.lock"
+flock 9
+if [ -f "$stamp" ]; then
+    echo "$prefix"
+    exit 0
+fi
+rm -rf "$prefix"
 work=$(mktemp -d "$cache/work-$arch.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+start=$SECONDS
+"$here/libs.sh" "$arch" "$prefix"
 dpkg-source --no-check -x "$source_dir"/qtbase-opensource-src_*.dsc "$work/src" >&2
 
 echo "Configuring Qt $qt_version for $arch" >&2
 mkdir -p "$work/build"
-start=$SECONDS
-(cd "$work/build" && "$work/src/configure" -prefix "$prefix" "${options[@]}" >&2)
+(cd "$work/build" && "$work/src/configure" -prefix "$prefix" "${options[@]}" \
+    -I "$prefix/include" -L "$prefix/lib" >&2)
 echo "Building Qt (make -j$jobs)" >&2
 make -C "$work/build" -j"$jobs" >&2
-make -C "$work/build" install INSTALL_ROOT="$work/stage" >&2
+make -C "$work/build" install >&2
 
-rm -rf "$prefix"
-mv "$work/stage$prefix" "$prefix"
-built_from=$(cat "$source_dir/.orvex-complete")
-echo "$built_from built in $((SECONDS - start)) s" >"$stamp.tmp"
+printf '%s\nbuilt in %s s\n' "$sources" "$((SECONDS - start))" >"$stamp.tmp"
 mv "$stamp.tmp" "$stamp"
 echo "Qt $qt_version for $arch built in $((SECONDS - start)) s: $prefix" >&2
 echo "$prefix"
