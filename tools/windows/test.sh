@@ -52,7 +52,11 @@ x86_64) build=build-win64 wine=/usr/lib/wine/wine64 ;;
     ;;
 esac
 
-[ "${ORVEX_WINE_ON_DISPLAY:-}" = 1 ] || ORVEX_WINDOWS_NO_DEPS=1 tools/windows/build.sh "$arch"
+if [ "${ORVEX_WINE_ON_DISPLAY:-}" != 1 ]; then
+    ORVEX_WINDOWS_NO_DEPS=1 tools/windows/build.sh "$arch"
+    # What the programs decode with: Debian's libraries, not Qt's bundled copies.
+    tools/windows/check-libraries.sh "$build"
+fi
 
 export WINEPREFIX=$root/$build/wineprefix
 export WINEDEBUG=-all
