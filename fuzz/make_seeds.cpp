@@ -5,7 +5,8 @@
 //
 // usage: orvex-fuzz-seeds <output directory>
 
-#include "jpegfiles.h"
+#include "hostilejpeg.h"
+#include "jpegwriter.h"
 #include "wire.h"
 
 #include <QByteArray>

@@ -1,13 +1,14 @@
 #ifndef HOSTILEFRAMES_H
 #define HOSTILEFRAMES_H
 
-#include "jpegfiles.h"
+#include "hostilejpeg.h"
+#include "jpegwriter.h"
 #include "wire.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>
 
-// Frames a hostile or broken camera might send: jpegfiles.h reworks real
+// Frames a hostile or broken camera might send: hostilejpeg.h reworks real
 // JPEG files; these are made of noise.
 namespace HostileFrames {
 

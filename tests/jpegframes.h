@@ -1,7 +1,7 @@
 #ifndef JPEGFRAMES_H
 #define JPEGFRAMES_H
 
-#include "jpegfiles.h"
+#include "jpegwriter.h"
 #include "wire.h"
 
 #include <QByteArray>

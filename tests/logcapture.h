@@ -51,6 +51,15 @@ public:
         return result;
     }
 
+    // Every line as "<type> <category>: <text>", the type as QtMsgType's number.
+    QStringList all() const
+    {
+        QStringList result;
+        for (const Line &line : lines)
+            result << QString::number(line.type) + ' ' + line.category + ": " + line.text;
+        return result;
+    }
+
     int count(const QString &text) const { return debugLines().count(text); }
     void clear() { lines.clear(); }
 

@@ -34,7 +34,6 @@ namespace {
 
 const QSize kPicture(320, 240);
 const QStringList kSmallFast = {"--size", "320x240", "--fps", "0", "--status-every", "0"};
-constexpr int kMiB = 1024 * 1024;
 
 // Reads one connection to the end: until the simulator closes it.
 QByteArray readUntilClosed(quint16 port, int timeoutMs = 20000)
@@ -213,7 +212,7 @@ void TestCamsim::faultModes()
         const QByteArray where = "frame " + QByteArray::number(k);
         QVERIFY2(!holdsMarker(frame), where);
         QVERIFY2(startsLikeJpeg(frame) == !bad, where);
-        QVERIFY2((frame.size() > kMiB) == oversize, where);
+        QVERIFY2((frame.size() > kLargestFrame) == oversize, where);
         if (bad) {
             QVERIFY2(frame.startsWith(QByteArray("\0\xD8\xFF", 3)), where);
             frame[0] = '\xFF';

@@ -45,7 +45,7 @@ public:
     {
         auto *button = static_cast<QPushButton *>(watched);
         if (event->type() == QEvent::Paint)
-            paints.append({button->isEnabled(), log.debugLines().size()});
+            paints.append({button->isEnabled(), int(log.debugLines().size())});
         else if (event->type() == QEvent::EnabledChange)
             enabledChanges.append(button->isEnabled());
         return false;

@@ -27,7 +27,9 @@ const QPoint kCentre(329, 249);
 const QRect kTextArea(15, 12, 46, 14);
 const QRect kCrosshairArea(270, 190, 120, 120);
 
-enum Kind { Red, Green, Picture };
+// What a pixel shows: a crosshair arm, the centre point, the circle's thin
+// outline (within a pixel), or whatever lies under the overlay.
+enum Kind { Red, Green, Ring, Under };
 
 bool isRed(QRgb c)
 {
@@ -47,6 +49,13 @@ bool isGreenTinted(QRgb c)
 QByteArray solidJpeg(const QSize &size, const QColor &colour)
 {
     return jpeg(colour, size);
+}
+
+// A frame of the picture colour, or one that starts like a JPEG and holds none:
+// the view then shows the window background under the overlay.
+QByteArray frameWith(bool picture)
+{
+    return picture ? solidJpeg(QSize(640, 480), kPictureColour) : QByteArray::fromHex("ffd8ffd9");
 }
 
 // Whether any pixel within one pixel of p satisfies test: thin outlines may
@@ -85,11 +94,10 @@ private slots:
     void crosshair();
     void circle_data();
     void circle();
+    void readoutOnlyWithFrameRate_data();
     void readoutOnlyWithFrameRate();
     void readoutText();
     void nothingElseOverPicture();
-    void overlayOverUndecodableFrame_data();
-    void overlayOverUndecodableFrame();
 
 private:
     QImage showAndGrab(const QByteArray &frame);
@@ -119,38 +127,57 @@ QImage TestOverlay::showAndGrab(const QByteArray &frame)
 
 void TestOverlay::crosshair_data()
 {
+    QTest::addColumn<bool>("picture");
     QTest::addColumn<QPoint>("point");
     QTest::addColumn<int>("kind");
 
-    const int arm = kCrosshair ? Red : Picture;
-    const int centre = kCrosshair ? Green : Picture;
-    // Every arm near its outer end, middle and inner end.
-    for (int offset : {-19, -15, -11}) {
-        QTest::addRow("left arm %d", offset) << kCentre + QPoint(offset, 0) << arm;
-        QTest::addRow("right arm %d", -offset) << kCentre + QPoint(-offset, 0) << arm;
-        QTest::addRow("upper arm %d", offset) << kCentre + QPoint(0, offset) << arm;
-        QTest::addRow("lower arm %d", -offset) << kCentre + QPoint(0, -offset) << arm;
+    const int arm = kCrosshair ? Red : Under;
+    const int centre = kCrosshair ? Green : Under;
+    const int ring = kCrosshair ? Ring : Under;
+    for (bool picture : {true, false}) {
+        const char *over = picture ? "picture" : "no picture";
+        // Every arm near its outer end, middle and inner end.
+        for (int offset : {-19, -15, -11}) {
+            QTest::addRow("%s, left arm %d", over, offset)
+                << picture << kCentre + QPoint(offset, 0) << arm;
+            QTest::addRow("%s, right arm %d", over, -offset)
+                << picture << kCentre + QPoint(-offset, 0) << arm;
+            QTest::addRow("%s, upper arm %d", over, offset)
+                << picture << kCentre + QPoint(0, offset) << arm;
+            QTest::addRow("%s, lower arm %d", over, -offset)
+                << picture << kCentre + QPoint(0, -offset) << arm;
+        }
+        // The gap between the arms and the centre point is left clear.
+        for (int offset : {3, 5, 7}) {
+            QTest::addRow("%s, gap left %d", over, offset)
+                << picture << kCentre - QPoint(offset, 0) << int(Under);
+            QTest::addRow("%s, gap right %d", over, offset)
+                << picture << kCentre + QPoint(offset, 0) << int(Under);
+            QTest::addRow("%s, gap above %d", over, offset)
+                << picture << kCentre - QPoint(0, offset) << int(Under);
+            QTest::addRow("%s, gap below %d", over, offset)
+                << picture << kCentre + QPoint(0, offset) << int(Under);
+        }
+        QTest::addRow("%s, centre", over) << picture << kCentre << centre;
+        QTest::addRow("%s, circle top", over) << picture << kCentre - QPoint(0, 51) << ring;
+        // Beyond the arms' outer ends.
+        QTest::addRow("%s, past left arm", over)
+            << picture << kCentre - QPoint(24, 0) << int(Under);
+        QTest::addRow("%s, past lower arm", over)
+            << picture << kCentre + QPoint(0, 24) << int(Under);
+        QTest::addRow("%s, between arms", over)
+            << picture << kCentre + QPoint(15, 15) << int(Under);
+        QTest::addRow("%s, elsewhere", over) << picture << QPoint(500, 100) << int(Under);
     }
-    // The gap between the arms and the centre point is left clear.
-    for (int offset : {3, 5, 7}) {
-        QTest::addRow("gap left %d", offset) << kCentre - QPoint(offset, 0) << int(Picture);
-        QTest::addRow("gap right %d", offset) << kCentre + QPoint(offset, 0) << int(Picture);
-        QTest::addRow("gap above %d", offset) << kCentre - QPoint(0, offset) << int(Picture);
-        QTest::addRow("gap below %d", offset) << kCentre + QPoint(0, offset) << int(Picture);
-    }
-    QTest::newRow("centre") << kCentre << centre;
-    // Beyond the arms' outer ends.
-    QTest::newRow("past left arm") << kCentre - QPoint(24, 0) << int(Picture);
-    QTest::newRow("past lower arm") << kCentre + QPoint(0, 24) << int(Picture);
-    QTest::newRow("between arms") << kCentre + QPoint(15, 15) << int(Picture);
 }
 
 void TestOverlay::crosshair()
 {
+    QFETCH(bool, picture);
     QFETCH(QPoint, point);
     QFETCH(int, kind);
 
-    const QImage image = showAndGrab(solidJpeg(QSize(640, 480), kPictureColour));
+    const QImage image = showAndGrab(frameWith(picture));
     const QRgb c = image.pixel(point);
     const QString seen = QString::asprintf("%06x", c & 0xffffff);
     switch (kind) {
@@ -160,8 +187,14 @@ void TestOverlay::crosshair()
     case Green:
         QVERIFY2(isGreen(c), qPrintable(seen));
         break;
+    case Ring:
+        QVERIFY2(nearby(image, point, isGreen), qPrintable(seen));
+        break;
     default:
-        QVERIFY2(similar(c, kPictureColour), qPrintable(seen));
+        if (picture)
+            QVERIFY2(similar(c, kPictureColour), qPrintable(seen));
+        else
+            QCOMPARE(c, window->palette().color(QPalette::Window).rgb());
         break;
     }
 }
@@ -189,9 +222,17 @@ void TestOverlay::circle()
     QVERIFY(similar(image.pixel(at(56.0)), kPictureColour));
 }
 
+void TestOverlay::readoutOnlyWithFrameRate_data()
+{
+    QTest::addColumn<bool>("picture");
+    QTest::newRow("over a picture") << true;
+    QTest::newRow("no picture") << false;
+}
+
 void TestOverlay::readoutOnlyWithFrameRate()
 {
-    const QImage image = showAndGrab(solidJpeg(QSize(640, 480), kPictureColour));
+    QFETCH(bool, picture);
+    const QImage image = showAndGrab(frameWith(picture));
     const int tinted = countIn(image, kTextArea, isGreenTinted);
     if (kReadout)
         QVERIFY2(tinted >= 20, qPrintable(QString::number(tinted)));
@@ -250,49 +291,6 @@ void TestOverlay::nothingElseOverPicture()
                     QString::asprintf("at (%d, %d): %06x", x, y, image.pixel(p) & 0xffffff)));
         }
     }
-}
-
-void TestOverlay::overlayOverUndecodableFrame_data()
-{
-    QTest::addColumn<QPoint>("point");
-    QTest::addColumn<int>("kind");
-    const int arm = kCrosshair ? Red : Picture;
-    const int green = kCrosshair ? Green : Picture;
-    QTest::newRow("left arm") << kCentre - QPoint(15, 0) << arm;
-    QTest::newRow("right arm") << kCentre + QPoint(15, 0) << arm;
-    QTest::newRow("upper arm") << kCentre - QPoint(0, 15) << arm;
-    QTest::newRow("lower arm") << kCentre + QPoint(0, 15) << arm;
-    QTest::newRow("centre") << kCentre << green;
-    QTest::newRow("circle top") << kCentre - QPoint(0, 51) << green;
-    QTest::newRow("gap") << kCentre - QPoint(5, 0) << int(Picture);
-    QTest::newRow("elsewhere") << QPoint(500, 100) << int(Picture);
-}
-
-// Without a picture the overlay lands on the window background.
-void TestOverlay::overlayOverUndecodableFrame()
-{
-    QFETCH(QPoint, point);
-    QFETCH(int, kind);
-
-    const QImage image = showAndGrab(QByteArray::fromHex("ffd8ffd9"));
-    const QRgb background = window->palette().color(QPalette::Window).rgb();
-    const QRgb c = image.pixel(point);
-    const QString seen = QString::asprintf("%06x", c & 0xffffff);
-    switch (kind) {
-    case Red:
-        QVERIFY2(isRed(c), qPrintable(seen));
-        break;
-    case Green:
-        QVERIFY2(nearby(image, point, isGreen), qPrintable(seen));
-        break;
-    default:
-        QCOMPARE(c, background);
-        break;
-    }
-    if (kReadout)
-        QVERIFY(countIn(image, kTextArea, isGreenTinted) >= 20);
-    else
-        QCOMPARE(countIn(image, kTextArea, isGreenTinted), 0);
 }
 
 QTEST_MAIN(TestOverlay)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian/Ubuntu packages Orvex needs that are not there yet.
-# Usage: tools/deps.sh [build|test|format|fuzz|bench]...   (default: build)
+# Usage: tools/deps.sh [build|test|format|fuzz|bench|qt6]...   (default: build)
 set -euo pipefail
 
 packages=(build-essential cmake qtbase5-dev libjpeg-dev)
@@ -14,6 +14,8 @@ for need in "${@:-build}"; do
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     format) packages+=(clang-format git) ;;
     bench) packages+=(libbenchmark-dev libturbojpeg0-dev ffmpeg) ;;
+    # Qt 6's JPEG, offscreen and xcb plugins come with its GUI library.
+    qt6) packages+=(qt6-base-dev) ;;
     *)
         echo "deps.sh: unknown need '$need'" >&2
         exit 2

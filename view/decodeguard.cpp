@@ -1,5 +1,7 @@
 #include "decodeguard.h"
 
+#include "plainwarnings.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QColorSpace>
@@ -134,6 +136,7 @@ void decodeFrame(const char *data, int length, QImage *picture)
 
 void decodeFrame(const char *data, int length, QImage *picture, const QSize &shown)
 {
+    const PlainWarnings jpegWarnings("qt.gui.imageio.jpeg");
     QByteArray bytes = QByteArray::fromRawData(data, qMax(0, length));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);

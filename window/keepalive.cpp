@@ -1,6 +1,7 @@
 #include "keepalive.h"
 
 #include <QAbstractSocket>
+#include <QVariant>
 
 #ifdef Q_OS_WIN
 #include <winsock2.h>

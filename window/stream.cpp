@@ -67,7 +67,8 @@ void Widget::consumeChunk(const char *data, qint64 size)
         if (markerState == 0) {
             // No marker in progress: every byte up to the next 'J' is plain data,
             // so hand the whole run over at once.
-            const auto *j = static_cast<const char *>(std::memchr(p, 'J', size_t(end - p)));
+            const auto *j
+                = static_cast<const char *>(std::memchr(p, kStartMarker[0], size_t(end - p)));
             const char *runEnd = j ? j : end;
             store(p, runEnd - p);
             p = runEnd;
@@ -75,19 +76,21 @@ void Widget::consumeChunk(const char *data, qint64 size)
                 break;
         }
 
+        // Either third byte goes with either last one: the last alone tells a
+        // start from an end, so J_S; ends a frame and J_E= starts one.
         const char b = *p++;
         switch (b) {
-        case 'J':
+        case kStartMarker[0]:
             markerState = markerState == 0 ? 1 : 0;
             break;
-        case '_':
+        case kStartMarker[1]:
             markerState = markerState == 1 ? 2 : 0;
             break;
-        case 'S':
-        case 'E':
+        case kStartMarker[2]:
+        case kEndMarker[2]:
             markerState = markerState == 2 ? 3 : 0;
             break;
-        case '=':
+        case kStartMarker[3]:
             if (markerState == 3) {
                 markerState = 0;
                 inFrame = 1;
@@ -95,7 +98,7 @@ void Widget::consumeChunk(const char *data, qint64 size)
             }
             markerState = 0;
             break;
-        case ';':
+        case kEndMarker[3]:
             if (markerState == 3) {
                 endOfFrame();
                 continue;
@@ -122,7 +125,7 @@ void Widget::endOfFrame()
             qDebug("Jpeg error");
         } else {
             // The end marker's first three bytes were stored as frame data.
-            frameLength -= 3;
+            frameLength -= kMarkerLength - 1;
             if (bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
                 if (captureRequested)
                     saveSnapshot();

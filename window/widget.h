@@ -1,6 +1,8 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
+#include "streamformat.h"
+
 #include <QHostAddress>
 #include <QList>
 #include <QWidget>
@@ -14,9 +16,6 @@ QT_END_NAMESPACE
 
 struct WidgetForm;
 class Orvex;
-
-// Room for the largest frame plus the three end-marker bytes stored before its end is seen.
-constexpr int kFrameBufferSize = 1024 * 1024;
 
 // The socket's own buffer holds at most this much at a time, and the stream
 // is read from it in pieces into storage the window keeps: what a read costs

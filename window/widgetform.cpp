@@ -1,5 +1,7 @@
 #include "widgetform.h"
 
+#include "plainwarnings.h"
+
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
@@ -55,6 +57,7 @@ void WidgetForm::setupUi(QWidget *Widget)
 
     retranslateUi(Widget);
 
+    const PlainWarnings noSignalWarnings("qt.core.qmetaobject.connectslotsbyname");
     QMetaObject::connectSlotsByName(Widget);
 }
 

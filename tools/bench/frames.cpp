@@ -1,6 +1,6 @@
 #include "frames.h"
 
-#include "jpegfiles.h"
+#include "jpegwriter.h"
 #include "wire.h"
 
 #include <QDir>

@@ -9,7 +9,8 @@
 
 #include "camerapicture.h"
 #include "decodeguard.h"
-#include "jpegfiles.h"
+#include "hostilejpeg.h"
+#include "jpegwriter.h"
 #include "stats.h"
 
 #include <QApplication>

@@ -10,7 +10,7 @@
 
 #include "camerapicture.h"
 #include "highdpi.h"
-#include "jpegfiles.h"
+#include "jpegwriter.h"
 #include "orvex.h"
 #include "stats.h"
 #include "widget.h"

@@ -1,6 +1,6 @@
 #include "faults.h"
 
-#include "jpegfiles.h"
+#include "jpegwriter.h"
 
 #include <QRandomGenerator>
 

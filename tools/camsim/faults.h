@@ -1,6 +1,8 @@
 #ifndef FAULTS_H
 #define FAULTS_H
 
+#include "streamformat.h"
+
 #include <QByteArray>
 
 QT_BEGIN_NAMESPACE
@@ -11,8 +13,8 @@ QT_END_NAMESPACE
 // exercise a viewer. The framing itself is in wire.h.
 namespace Wire {
 
-// Frames made by --oversize-every are at least this long: past any 1 MiB buffer.
-constexpr int kOversizeBytes = 1024 * 1024 + 4096;
+// Frames made by --oversize-every are at least this long: past the viewer's buffer.
+constexpr int kOversizeBytes = kFrameBufferSize + 4096;
 
 // The same bytes, except that the first is 00: no longer a JPEG start.
 QByteArray breakStart(const QByteArray &jpeg);

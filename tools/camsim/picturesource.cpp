@@ -2,7 +2,7 @@
 
 #include "faults.h"
 #include "framecode.h"
-#include "jpegfiles.h"
+#include "jpegwriter.h"
 #include "wire.h"
 
 #include <QDir>

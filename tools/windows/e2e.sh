@@ -20,12 +20,8 @@ export WINEPREFIX=$build/wineprefix-e2e
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wineserver -k 2>/dev/null || true
-}
-trap cleanup EXIT
+# shellcheck source=tools/windows/wineprocs.sh
+. "$(dirname "$0")/wineprocs.sh"
 
 fail() {
     echo "e2e FAIL: $*"

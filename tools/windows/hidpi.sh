@@ -25,13 +25,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # The program purges the .jpg files beside it: it runs from a folder of its own.
 cp "$build/orvex.exe" "$work/program/"
 
-pids=()
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wineserver -k 2>/dev/null || true
-}
-trap cleanup EXIT
+# shellcheck source=tools/windows/wineprocs.sh
+. "$here/wineprocs.sh"
 fail() {
     echo "hidpi (Wine) FAIL: $*"
     exit 1

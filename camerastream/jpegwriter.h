@@ -1,5 +1,5 @@
-#ifndef JPEGFILES_H
-#define JPEGFILES_H
+#ifndef JPEGWRITER_H
+#define JPEGWRITER_H
 
 #include <QByteArray>
 #include <QColor>
@@ -9,8 +9,8 @@ QT_BEGIN_NAMESPACE
 class QImage;
 QT_END_NAMESPACE
 
-// Real JPEG files made by Qt's own encoder, and the same files reworked into
-// what a hostile or broken camera might send.
+// JPEG files as cameras write them: by Qt's own encoder, or for the colour
+// layouts it does not make by the JPEG library itself.
 
 // How the picture's colours are coded. Qt's writer makes only the first and
 // grey (from a grey picture); the others come from the JPEG library itself.
@@ -36,20 +36,6 @@ QByteArray encodeJpeg(const QImage &image, const JpegOptions &options = {});
 // A picture of one solid colour.
 QByteArray solidJpeg(const QColor &colour, const QSize &size, const JpegOptions &options = {});
 
-// Offset of the first marker with the given code, walking the segments from
-// the start of image up to the first scan; -1 if there is none.
-int findSegment(const QByteArray &jpeg, int code);
-
-// The same file with other dimensions in its frame header (baseline or
-// progressive): the pixel data stays as small as it was. Empty when the file
-// has no such header.
-QByteArray withDeclaredSize(QByteArray jpeg, int width, int height);
-
-// Inserts count empty scans (all AC coefficients of the first component)
-// before the end of image. Each costs ten bytes on the wire but a pass over
-// every block of the picture in the decoder.
-QByteArray withExtraScans(const QByteArray &progressiveJpeg, int count);
-
 // The same file grown with comment segments right after its start, which the
 // decoder skips, to exactly length bytes (a segment takes four at the least,
 // so one to three missing bytes come out as four): as many bytes as a real
@@ -57,4 +43,4 @@ QByteArray withExtraScans(const QByteArray &progressiveJpeg, int count);
 QByteArray withPadding(const QByteArray &jpeg, int length,
                        const QByteArray &pattern = QByteArrayLiteral("x"));
 
-#endif // JPEGFILES_H
+#endif // JPEGWRITER_H

@@ -11,9 +11,11 @@ QByteArray framed(const QByteArray &body)
 bool holdsMarker(const QByteArray &bytes)
 {
     const char *p = bytes.constData();
-    for (int i = bytes.indexOf("J_"); i >= 0 && i + 3 < bytes.size();
-         i = bytes.indexOf("J_", i + 1)) {
-        if ((p[i + 2] == 'S' || p[i + 2] == 'E') && (p[i + 3] == '=' || p[i + 3] == ';'))
+    const QByteArray lead(kStartMarker, 2);
+    for (int i = bytes.indexOf(lead); i >= 0 && i + 3 < bytes.size();
+         i = bytes.indexOf(lead, i + 1)) {
+        if ((p[i + 2] == kStartMarker[2] || p[i + 2] == kEndMarker[2])
+            && (p[i + 3] == kStartMarker[3] || p[i + 3] == kEndMarker[3]))
             return true;
     }
     return false;

@@ -1,15 +1,13 @@
 #ifndef WIRE_H
 #define WIRE_H
 
+#include "streamformat.h"
+
 #include <QByteArray>
 #include <QVector>
 
-// The camera's stream as a camera writes it: each JPEG wrapped between a start
-// and an end marker, with no length field and no escaping.
-
-inline constexpr char kStartMarker[] = "J_S=";
-inline constexpr char kEndMarker[] = "J_E;";
-constexpr int kMarkerLength = 4;
+// The camera's stream as a camera writes it, and as a test reads it back, with
+// the viewer's own markers.
 
 QByteArray framed(const QByteArray &body);
 
