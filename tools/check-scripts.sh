@@ -140,29 +140,41 @@ esac'
 done
 
 # --- tools/windows/deps.sh: Wine's 32-bit half only where it can run ----------
-for runs_32bit in yes no; do
+for runs_32bit in yes no "yes, but wine32 not to be had"; do
     new_case "windows/deps.sh where 32-bit programs run: $runs_32bit"
     copy_tree tools/windows/deps.sh tools/install-packages.sh
-    fake runs-32bit.sh "[ $runs_32bit = yes ] || { echo 'the kernel refuses 32-bit programs'; exit 1; }"
+    fake runs-32bit.sh "case '$runs_32bit' in yes*) ;; *) echo 'the kernel refuses 32-bit programs'; exit 1 ;; esac"
     mv "$fakes/runs-32bit.sh" "$case_dir/tree/tools/windows/"
     fake dpkg-query 'exit 1'
     fake dpkg 'case "$1" in
 --print-foreign-architectures) ;;
---add-architecture) echo "$2" >>"$FAKE_STATE/architectures" ;;
+--add-architecture | --remove-architecture) echo "$1 $2" >>"$FAKE_STATE/architectures" ;;
 *) exit 99 ;;
 esac'
-    fake apt-get 'case " $* " in *" install "*) echo "$*" >>"$FAKE_STATE/installs" ;; esac'
+    missing=
+    [ "$runs_32bit" = yes ] || missing=wine32:i386
+    fake apt-get "case \" \$* \" in
+*' $missing '*) echo ' libcups2 : Depends: libavahi-client3 (>= 0.6.16) but it is not going to be installed'; exit 100 ;;
+*' -s '*) ;;
+*' install '*) echo \"\$*\" >>\"\$FAKE_STATE/installs\" ;;
+esac"
     run "$case_dir/tree/tools/windows/deps.sh"
     expect "succeeds" succeeded
-    if [ $runs_32bit = yes ]; then
-        expect "adds the i386 architecture" grep -qx i386 "$case_dir/architectures"
+    case "$runs_32bit" in
+    yes)
+        expect "adds the i386 architecture" grep -qx -- '--add-architecture i386' "$case_dir/architectures"
         expect "installs Wine's 32-bit half" grep -q ' wine32:i386' "$case_dir/installs"
-    else
+        expect "and no emulator" eval '! grep -q qemu "$case_dir/installs"' ;;
+    no)
         expect "adds no architecture" test ! -e "$case_dir/architectures"
         expect "asks for no i386 package" eval '! grep -q i386 "$case_dir/installs"'
         expect "installs the emulator for the guest" grep -q ' qemu-system-x86' "$case_dir/installs"
-        expect "says why" logged "not installing Wine's 32-bit half: the kernel refuses"
-    fi
+        expect "says why" logged "not installing Wine's 32-bit half: the kernel refuses" ;;
+    *)
+        expect "says which package and why" logged "cannot install wine32:i386: libcups2 : Depends: libavahi-client3"
+        expect "installs the emulator for the guest" grep -q ' qemu-system-x86' "$case_dir/installs"
+        expect "takes the i386 architecture away again" grep -qx -- '--remove-architecture i386' "$case_dir/architectures" ;;
+    esac
 done
 
 # --- tools/windows/sources.sh: a Debian source package from the machine's archive

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the Windows build and its tests under Wine
 # need (cross compilers, Wine, a virtual display), where they are missing.
+#
 # Wine's 32-bit half, and with it the i386 architecture, only where the
 # kernel runs 32-bit programs: elsewhere it cannot start, and its i386
 # packages would only make every later apt-get update depend on one more
-# index.
+# index. Where it cannot be had, or cannot run, the 32-bit programs are
+# tested in an emulated i386 guest instead (tools/windows/guest.sh), and
+# what that guest is made with is installed.
 # Usage: tools/windows/deps.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,17 +17,28 @@ packages=(cmake make g++ perl python3 dpkg-dev file zip unzip nasm
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core)
+guest=(qemu-system-x86 qemu-user-static debootstrap e2fsprogs util-linux)
 
-if reason=$("$here/runs-32bit.sh"); then
-    packages+=(wine32:i386)
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        sudo=()
-        [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-        "${sudo[@]}" dpkg --add-architecture i386
-    fi
-else
-    # The 32-bit programs are then tested in an emulated i386 guest.
+install() { "$here/../install-packages.sh" --for windows/deps.sh "$@"; }
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+
+if ! reason=$("$here/runs-32bit.sh"); then
     echo "windows/deps.sh: not installing Wine's 32-bit half: $reason"
-    packages+=(qemu-system-x86 qemu-user-static debootstrap e2fsprogs)
+    exec "$here/../install-packages.sh" --for windows/deps.sh "${packages[@]}" "${guest[@]}"
 fi
-exec "$here/../install-packages.sh" --for windows/deps.sh "${packages[@]}"
+
+install "${packages[@]}"
+added=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo[@]}" dpkg --add-architecture i386
+    added=1
+fi
+install wine32:i386 && exit 0
+# Typically its i386 libraries must match the amd64 ones of the security
+# archive, whose i386 index a mirror in mid-sync may lack.
+echo "windows/deps.sh: without Wine's 32-bit half, the 32-bit programs are tested in an emulated i386 guest"
+if [ $added = 1 ]; then
+    "${sudo[@]}" dpkg --remove-architecture i386 || true
+fi
+install "${guest[@]}"
