@@ -16,7 +16,7 @@ work=$build/e2e
 rm -rf "$work"
 folder=$work/Kamera-ß-日本
 mkdir -p "$folder" "$work/replay"
-export WINEPREFIX=$build/wineprefix-e2e
+export WINEPREFIX=${ORVEX_WINE_PREFIXES:-$build}/wineprefix-e2e
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -44,15 +44,11 @@ port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0));
     --replay "Z:$work/replay" --fps 20 \
     --status-every 0 >"$work/camsim.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do
-    grep -q "listening on" "$work/camsim.log" && break
-    (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break
-    sleep 0.2
-done
+wait_port "$port" 120 || fail "the simulator does not listen"
 
 (cd "$folder" && exec "$wine" orvex.exe >"$work/orvex.log" 2>&1) &
 pids+=($!)
-window=$(timeout 60 xdotool search --sync --name '^Orvex$' | head -n1) || fail "no Orvex window"
+window=$(wait_window 180) || fail "no Orvex window"
 echo "e2e: window $window"
 
 [ ! -e "$folder/3.jpg" ] || fail "3.jpg was not removed at start"
@@ -82,8 +78,8 @@ close_to() {
         [ ${d#-} -le 40 ] || return 1
     done
 }
-shown=0
-for _ in $(seq 40); do
+shown=0 deadline=$((SECONDS + 120))
+while [ $SECONDS -lt $deadline ]; do
     sleep 0.5
     import -window "$window" "$work/shot.png" 2>/dev/null || continue
     shown=1
@@ -99,7 +95,8 @@ fi
 echo "e2e: the live picture shows"
 
 click 580 513
-for _ in $(seq 50); do
+deadline=$((SECONDS + 60))
+while [ $SECONDS -lt $deadline ]; do
     [ -s "$folder/0.jpg" ] && break
     sleep 0.2
 done

@@ -19,7 +19,7 @@ wine=$2
 work=$build/hidpi
 rm -rf "$work"
 mkdir -p "$work/program" "$work/replay"
-export WINEPREFIX=$build/wineprefix-hidpi
+export WINEPREFIX=${ORVEX_WINE_PREFIXES:-$build}/wineprefix-hidpi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # The program purges the .jpg files beside it: it runs from a folder of its own.
@@ -37,10 +37,7 @@ port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0));
 "$wine" "$build/tools/camsim/orvex-camsim.exe" --listen 127.0.0.1 --port "$port" \
     --replay "Z:$work/replay" --fps 10 --status-every 0 >"$work/camsim.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do
-    (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null && break
-    sleep 0.2
-done
+wait_port "$port" 120 || fail "the simulator does not listen"
 
 for dpi in 96 144 192; do
     "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
@@ -49,8 +46,7 @@ for dpi in 96 144 192; do
     (cd "$work/program" && exec "$wine" orvex.exe >"$work/orvex-$dpi.log" 2>&1) &
     orvex=$!
     pids+=($orvex)
-    window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Orvex$' | head -n1) ||
-        fail "$dpi dpi: no Orvex window"
+    window=$(wait_window 180) || fail "$dpi dpi: no Orvex window"
     size=$(xwininfo -id "$window" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
 
     # Into the address field.
@@ -60,8 +56,8 @@ for dpi in 96 144 192; do
         fail "$dpi dpi: Enter did not bring up the camera's picture"
     kill "$orvex" 2>/dev/null || true
     wait "$orvex" 2>/dev/null || true
-    for _ in $(seq 50); do
-        xdotool search --onlyvisible --name '^Orvex$' >/dev/null || break
+    deadline=$((SECONDS + 60))
+    while [ $SECONDS -lt $deadline ] && xdotool search --onlyvisible --name '^Orvex$' >/dev/null; do
         sleep 0.2
     done
 

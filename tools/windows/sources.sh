@@ -26,22 +26,17 @@ if [ -f "$dir/.orvex-complete" ]; then
 fi
 mkdir -p "$cache"
 
-# One deb-src stanza for each archive and suite the machine's sources hold
-# for bookworm's main component, in the order apt reads them: its point
-# releases and its security fixes included, for the newest source.
+# shellcheck source=tools/windows/archives.sh
+. "$(dirname "$0")/archives.sh"
+# One deb-src stanza for each archive and suite, for the newest source.
 stanza() {
     printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n' "$1" "$2"
     printf 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
 }
-stanzas() {
-    apt-get indextargets --no-release-info --format '$(RELEASE) $(COMPONENT) $(SITE)' |
-        awk -v suite="$suite" '($1 == suite || $1 == suite "-updates" || $1 == suite "-security") &&
-            $2 == "main" && !seen[$1 " " $3]++ { print $3, $1 }'
-}
 sources=
 while read -r site release; do
     sources+=$(stanza "$site" "$release")$'\n\n'
-done < <(stanzas)
+done < <(bookworm_archives)
 if ! grep -qx "Suites: $suite" <<<"$sources"; then
     echo "sources.sh: the machine's apt sources name no archive for $suite main; using Debian's own" >&2
     sources=$(stanza http://deb.debian.org/debian "$suite")$'\n\n'$(stanza http://deb.debian.org/debian-security "$suite-security")
