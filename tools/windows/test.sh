@@ -16,14 +16,17 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-# True when a 32-bit Windows program runs here under Wine.
+# True when a 32-bit Windows program runs here under Wine. The probe's exit
+# status must come back: Wine without its 32-bit half starts nothing and
+# exits with 0.
 can_run_32bit() {
     mkdir -p build-win32/probe
-    local probe=build-win32/probe/probe.exe
-    printf 'int main(void) { return 0; }\n' >build-win32/probe/probe.c
+    local probe=build-win32/probe/probe.exe status=0
+    printf 'int main(void) { return 42; }\n' >build-win32/probe/probe.c
     i686-w64-mingw32-gcc -static -o "$probe" build-win32/probe/probe.c || return 1
     WINEPREFIX="$root/build-win32/probe/wineprefix" WINEDEBUG=-all \
-        timeout 120 wine "$probe" >/dev/null 2>&1
+        timeout 120 wine "$probe" >/dev/null 2>&1 || status=$?
+    [ $status -eq 42 ]
 }
 
 build_dir() {
