@@ -194,7 +194,9 @@ void TestCamsim::faultModes()
 
     CamsimProcess sim(ORVEX_CAMSIM_PATH);
     QVERIFY(sim.start(kSmallFast + args + QStringList {"--frames", QString::number(frames)}));
-    const SplitStream stream = SplitStream::of(readUntilClosed(sim.port));
+    // One-byte writes crawl where the tests run in an emulated PC (a 32-bit
+    // Windows build): the limit is there to catch a hang, not to time them.
+    const SplitStream stream = SplitStream::of(readUntilClosed(sim.port, 120000));
 
     QCOMPARE(stream.frames.size(), frames);
     QVERIFY(stream.unfinished.isEmpty());
