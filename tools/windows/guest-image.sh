@@ -3,9 +3,9 @@
 # 12's i386 packages (debootstrap, then Wine with its 32-bit half, Xvfb and
 # xdotool), into ~/.cache/orvex, keyed by this script and the guest's first
 # process (guest-init.sh), and prints that folder on the last line. It holds
-# the guest's kernel, its initrd and a raw ext4 disk. About 2.5 minutes where
-# the kernel runs 32-bit programs, 15 where they run through qemu-user; 2.5
-# GB while it is made, 1.5 GB kept.
+# the guest's kernel, its initrd and a raw ext4 disk. 1 to 2.5 minutes where
+# the kernel runs 32-bit programs, about 15 where they run through qemu-user;
+# 2.5 GB while it is made, 1.5 GB kept.
 #
 # Usage: tools/windows/guest-image.sh
 set -euo pipefail
@@ -35,6 +35,8 @@ allow_i386() {
     local binfmt=/proc/sys/fs/binfmt_misc
     mountpoint -q "$binfmt" || "${sudo[@]}" mount -t binfmt_misc binfmt_misc "$binfmt"
     binfmt_entry=$binfmt/orvex-i386
+    # One left by a run that was killed.
+    [ ! -e "$binfmt_entry" ] || echo -1 | "${sudo[@]}" tee "$binfmt_entry" >/dev/null
     # The F flag opens the emulator now, so the chroot needs no copy of it.
     printf '%s' ':orvex-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
         "${sudo[@]}" tee "$binfmt/register" >/dev/null
