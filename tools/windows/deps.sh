@@ -25,7 +25,8 @@ sudo=()
 
 if ! reason=$("$here/runs-32bit.sh"); then
     echo "windows/deps.sh: not installing Wine's 32-bit half: $reason"
-    exec "$here/../install-packages.sh" --for windows/deps.sh "${packages[@]}" "${guest[@]}"
+    install "${packages[@]}" "${guest[@]}"
+    exit
 fi
 
 install "${packages[@]}"
