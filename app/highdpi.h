@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef HIGHDPI_H
 #define HIGHDPI_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "highdpi.h"
 #include "widget.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "plainwarnings.h"
 
 #include <QString>

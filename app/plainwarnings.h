@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef PLAINWARNINGS_H
 #define PLAINWARNINGS_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jpegwriter.h"
 
 #include <QBuffer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef JPEGWRITER_H
 #define JPEGWRITER_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "wire.h"
 
 QByteArray framed(const QByteArray &body)

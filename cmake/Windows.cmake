@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Windows only: an icon and version resource for each program, and the
 # offscreen platform plugin linked into the programs that run without a window
 # (the simulator and the tests).

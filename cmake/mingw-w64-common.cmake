@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared part of the mingw-w64 toolchain files: set ORVEX_MINGW_TRIPLE first.
 set(CMAKE_SYSTEM_NAME Windows)
 

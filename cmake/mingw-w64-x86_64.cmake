@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 64-bit Windows programs with mingw-w64: the same sources, for running the
 # tests under Wine where the machine cannot execute 32-bit programs.
 set(CMAKE_SYSTEM_PROCESSOR AMD64)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Regenerates the committed seed corpus in fuzz/corpus: the Qt-encoded frames
 # from orvex-fuzz-seeds, plus encodings Qt's writer does not offer (4:4:4 and
 # 4:2:2 chroma, restart intervals, arithmetic coding, a hand-made scan script)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes small real camera frames for the fuzzer's seed corpus: JPEGs encoded
 // by Qt at several sizes and qualities, baseline, optimised and progressive,
 // colour and grayscale, each wrapped in the stream markers behind the two

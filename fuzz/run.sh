@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the stream fuzzer with clang and runs it for SECONDS (default 60).
 # Exits non-zero when the fuzzer finds a crash, a sanitizer report, an input
 # slower than 2 s or one that needs more than 512 MB.

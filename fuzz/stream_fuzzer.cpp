@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds arbitrary bytes through the same road a camera's bytes take: the
 // stream recogniser, the JPEG start check, the snapshot step, the copy to the
 // display buffer and the view's decode, which the view's paint runs.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the build in BUILD_DIR into a fresh PREFIX and checks what landed
 # there: the programs, a menu entry per program naming its installed path,
 # and the icon. Run by CTest (the "install" test).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checks the Qt that each program loads, its dependencies' dependencies
 # included: the modules it needs, all from Qt QT_MAJOR, and not one library
 # of the other Qt (a Qt 5 library in a Qt 6 program would be a second copy of

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Renders orvex.svg into the Windows icon orvex.ico (Debian: librsvg2-bin, icoutils).
 # Run it after changing the SVG, and commit both.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CAMSIMPROCESS_H
 #define CAMSIMPROCESS_H
 

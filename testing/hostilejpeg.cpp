@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hostilejpeg.h"
 
 int findSegment(const QByteArray &jpeg, int code)

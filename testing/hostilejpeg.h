@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef HOSTILEJPEG_H
 #define HOSTILEJPEG_H
 

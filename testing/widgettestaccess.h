@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef WIDGETTESTACCESS_H
 #define WIDGETTESTACCESS_H
 

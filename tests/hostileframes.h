@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef HOSTILEFRAMES_H
 #define HOSTILEFRAMES_H
 

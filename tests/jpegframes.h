@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef JPEGFRAMES_H
 #define JPEGFRAMES_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LOOPBACKCAMERA_H
 #define LOOPBACKCAMERA_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef MAINRUNNER_H
 #define MAINRUNNER_H
 

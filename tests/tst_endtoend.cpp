@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "camsimprocess.h"
 #include "framecode.h"
 #include "logcapture.h"

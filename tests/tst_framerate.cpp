@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "overlay.h"
 
 #include <QTime>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a hostile or broken camera can send: frames that declare huge
 // pictures, frames whose decoding cost grows with their scan count, truncated
 // frames and noise. Each must end like an undecodable frame (no picture) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A camera that vanishes without a word, and one that only pauses, on a
 // loopback inside a network namespace of this process's own: there nftables
 // may drop a connection's packets without touching anyone else's network.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jpegframes.h"
 #include "orvex.h"
 #include "widget.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jpegframes.h"
 #include "logcapture.h"
 #include "loopbackcamera.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real window on a faulty camera and a hostile one, for as long as
 // ORVEX_SOAK_SECONDS says (skipped when it is not set). The window reconnects
 // whenever a camera drops it, alternating between the simulator (random

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "decodeguard.h"
 #include "jpegframes.h"
 #include "logcapture.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks that the Windows and fuzzing scripts fail loudly and clean up after
 # themselves. Each script runs in a scratch copy of its part of the tree, with
 # fakes standing in for apt, the cross compilers, Wine, cmake and the fuzzer,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds Orvex, starts the bundled camera simulator on 127.0.0.1 and opens the
 # viewer with that address already filled in: press Start to see live video.
 # Closing the viewer stops the simulator.

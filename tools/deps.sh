@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian/Ubuntu packages Orvex needs that are not there yet.
 # Usage: tools/deps.sh [build|test|format|fuzz|bench|qt6]...   (default: build)
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian/Ubuntu packages named that are not installed yet, with
 # apt-get (through sudo when not root).
 #

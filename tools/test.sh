@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds Orvex with its tests and runs them all, headless.
 # Usage: tools/test.sh [--sanitize] [--qt6]
 #   --qt6       against Qt 6 instead of Qt 5, in build-qt6/ (or build-qt6-asan/)

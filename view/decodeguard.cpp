@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "decodeguard.h"
 
 #include "plainwarnings.h"

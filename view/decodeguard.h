@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef DECODEGUARD_H
 #define DECODEGUARD_H
 

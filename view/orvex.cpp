@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "orvex.h"
 
 #include "decodeguard.h"

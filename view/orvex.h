@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef ORVEX_H
 #define ORVEX_H
 

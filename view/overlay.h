@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef OVERLAY_H
 #define OVERLAY_H
 

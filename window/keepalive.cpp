@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "keepalive.h"
 
 #include <QAbstractSocket>

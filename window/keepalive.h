@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef KEEPALIVE_H
 #define KEEPALIVE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SNAPSHOT_H
 #define SNAPSHOT_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef STREAMFORMAT_H
 #define STREAMFORMAT_H
 

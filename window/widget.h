@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef WIDGET_H
 #define WIDGET_H
 

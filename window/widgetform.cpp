@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "widgetform.h"
 
 #include "plainwarnings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef WIDGETFORM_H
 #define WIDGETFORM_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "allocationcounter.h"
 
 #include <atomic>

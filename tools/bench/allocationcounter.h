@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef ALLOCATIONCOUNTER_H
 #define ALLOCATIONCOUNTER_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CAMERAPICTURE_H
 #define CAMERAPICTURE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "decodefloors.h"
 
 #include "decodeguard.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef DECODEFLOORS_H
 #define DECODEFLOORS_H
 

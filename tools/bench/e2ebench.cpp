@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // End-to-end benchmark: the real viewer window, offscreen, fed by the camera
 // simulator over loopback, beside the decode floors (Qt alone, libjpeg-turbo
 // alone) and ffmpeg on the same frames; then latency at 30 frames a second,

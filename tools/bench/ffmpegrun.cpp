@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ffmpegrun.h"
 
 #include <QProcess>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef FFMPEGRUN_H
 #define FFMPEGRUN_H
 

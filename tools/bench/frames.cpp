@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "frames.h"
 
 #include "jpegwriter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef FRAMES_H
 #define FRAMES_H
 

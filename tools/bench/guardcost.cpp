@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures what the view's frame checks cost: a camera-like 640x480 frame
 // through the view's decode step (decodeFrame, run by its paint) against a
 // bare QImage::loadFromData of the same bytes, and how long the view spends on

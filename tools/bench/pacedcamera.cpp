@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pacedcamera.h"
 
 #include "wire.h"

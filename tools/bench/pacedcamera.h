@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef PACEDCAMERA_H
 #define PACEDCAMERA_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Measures what one paint of the view costs at a display scale: the whole
 // repaint of orvex's view (picture, overlay, readout) as the program does it,
 // and the picture alone drawn scaled fast (nearest pixel) and smooth

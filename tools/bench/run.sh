@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the benchmarks and the camera simulator in Release, in build-bench/,
 # runs them and prints one Markdown table (progress goes to stderr).
 # Usage: tools/bench/run.sh [--rounds N] [--seconds S] [--latency-seconds S] [--ffmpeg none]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef STATS_H
 #define STATS_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro benchmarks of the stream recogniser: bytes per second through
 // Widget::consumeChunk on a camera-like stream, memcpy of the same bytes as the
 // floor, and the fixed cost of one frame end.

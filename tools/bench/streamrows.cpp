@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "streamrows.h"
 
 #include "table.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef STREAMROWS_H
 #define STREAMROWS_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "table.h"
 
 #include <QFile>

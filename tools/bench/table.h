@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef TABLE_H
 #define TABLE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "viewerrun.h"
 
 #include "stats.h"

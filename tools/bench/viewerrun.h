@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef VIEWERRUN_H
 #define VIEWERRUN_H
 

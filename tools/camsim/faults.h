@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef FAULTS_H
 #define FAULTS_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef FRAMECODE_H
 #define FRAMECODE_H
 

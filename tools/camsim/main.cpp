@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "options.h"
 #include "picturesource.h"
 #include "server.h"

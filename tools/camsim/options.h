@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef OPTIONS_H
 #define OPTIONS_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "picturesource.h"
 
 #include "faults.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef PICTURESOURCE_H
 #define PICTURESOURCE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SERVER_H
 #define SERVER_H
 

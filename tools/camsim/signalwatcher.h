@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SIGNALWATCHER_H
 #define SIGNALWATCHER_H
 

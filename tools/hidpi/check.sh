@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Starts the real orvex on a virtual X display at the display scales desktops
 # set through Xft.dpi (96, 120, 144, 192 and 240 dpi: 100 % to 250 %), on the
 # camera simulator, and checks each window from outside: its size, that every

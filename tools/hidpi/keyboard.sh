@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the display-scale checks (tools/hidpi/check.sh and
 # tools/windows/hidpi.sh): the user's way to a live picture, typed.
 

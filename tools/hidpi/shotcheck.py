@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Judges a screenshot of the orvex window at a display scale (tools/hidpi/check.sh).
 
 shotcheck.py picture-shown SHOT

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # Sourced by the scripts that fetch from Debian 12 themselves (sources.sh,
 # guest.sh): the archives the machine's own apt sources name, one-line and

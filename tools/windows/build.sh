@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds Orvex for Windows on Debian: a static Qt from Debian's source
 # package (cached), then the three programs, orvex-camsim.exe and the test
 # programs, checked and packed into build-win32/orvex-<version>-win32.zip.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks that every Windows program of a build decodes with Debian 12's
 # libjpeg-turbo and zlib (tools/windows/libs.sh) and carries no trace of the
 # copies bundled in Qt's source. Both libraries embed their version: libjpeg-

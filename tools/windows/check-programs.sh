@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the Windows programs of a build: each is a PE file of the expected
 # kind (GUI or console, 32 or 64 bits) and imports no DLL beyond those every
 # Windows installation has.

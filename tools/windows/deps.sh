@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages the Windows build and its tests under Wine
 # need (cross compilers, Wine, a virtual display), where they are missing.
 #

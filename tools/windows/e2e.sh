@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # End-to-end check of the Windows viewer under Wine, run on an X display
 # (tools/windows/test.sh runs it inside xvfb-run):
 # orvex.exe in a folder with a non-ASCII name, holding an old snapshot and a

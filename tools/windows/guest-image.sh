@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the emulated i386 guest of tools/windows/guest.sh once, from Debian
 # 12's i386 packages (debootstrap, then Wine with its 32-bit half, Xvfb and
 # xdotool), into ~/.cache/orvex, keyed by this script and the guest's first

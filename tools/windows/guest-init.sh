@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The first process of the emulated i386 guest (tools/windows/guest.sh):
 # mounts what a shell and Wine need, the run's folder and the shared one
 # from the host, runs the command found in the run's folder with its output

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # An emulated 32-bit PC running Debian 12 (i386) with Wine, Xvfb and
 # xdotool: where this machine's kernel refuses 32-bit code, the 32-bit
 # Windows programs are tested in it (tools/windows/test.sh). QEMU emulates

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Windows viewer under Wine at the display scales Windows sets through
 # LogPixels (96, 144 and 192 dpi: 100 %, 150 % and 200 %), written into the
 # prefix's registry where winecfg writes it; judged as on Linux

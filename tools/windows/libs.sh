@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The image libraries the Windows programs decode camera bytes with, as
 # Debian 12 ships them: Debian's source packages of libjpeg-turbo (its SIMD
 # code assembled with nasm) and zlib, Debian's patches applied, cross-built

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the notices of Qt's third-party code from Qt's attribution files.
 
 Usage: notices.py OUTPUT DIR...

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds a static release Qt (qtbase only) for a mingw-w64 cross target from
 # Debian's qtbase source package, and caches the installed result.
 # Usage: tools/windows/qt.sh i686|x86_64   prints the installed Qt's prefix
@@ -57,8 +58,9 @@ compiler=$("${cross}g++" --version | head -n1)
 # are built: a new Debian revision of any of them makes a new entry.
 sources=$(cat "$source_dir/.orvex-complete"
     for dir in $("$here/libs.sh" sources); do cat "$dir/.orvex-complete"; done)
-key=$(printf '%s\n' "$qt_version" "$compiler" "${options[@]}" "$sources" | cat - "$here/libs.sh" |
-    sha256sum | cut -c1-16)
+# The licence line says nothing of how the libraries are built.
+key=$(printf '%s\n' "$qt_version" "$compiler" "${options[@]}" "$sources" |
+    cat - <(grep -v '^# SPDX-License-Identifier:' "$here/libs.sh") | sha256sum | cut -c1-16)
 prefix=$cache/qt-$qt_version-$arch-$key
 stamp=$prefix/.orvex-complete
 

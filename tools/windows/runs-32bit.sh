@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Exits 0 when this machine's kernel runs 32-bit x86 programs itself, and 1
 # with the reason on stdout when it does not. It runs a 96-byte i386 program
 # that exits with 42: a kernel without 32-bit support refuses it with "Exec

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Downloads a Debian 12 source package (its .dsc and tarballs) into the cache
 # once, and prints the folder that holds it.
 # Usage: tools/windows/sources.sh PACKAGE UPSTREAM_VERSION

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Windows build of the tests under Wine on a virtual display, then
 # the end-to-end check (tools/windows/e2e.sh) and the window at display
 # scales of 150 % and 200 % (tools/windows/hidpi.sh), and fails if anything

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # shellcheck shell=bash
 # Sourced by the checks that run programs under Wine (e2e.sh, hidpi.sh). They
 # add each process they start to pids; however the script ends, those are
