@@ -87,6 +87,10 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     static char *qtArgv[] = {(*argv)[0], nullptr};
     Q_UNUSED(argc);
     application = new QApplication(qtArgc, qtArgv);
+    // Snapshots only ever beside the fuzzer, whatever the build: a snapshot
+    // that cannot be written there must not land among the user's pictures.
+    const QString directory = QCoreApplication::applicationDirPath();
+    useSnapshotPlaces(SnapshotPlaces {directory, directory + QStringLiteral("/pictures")});
 
     // Fonts, styles and the paint engine keep process-wide caches made on
     // first use; make them now so they do not count as one input's leak.

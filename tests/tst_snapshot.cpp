@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
@@ -16,6 +17,8 @@
 #include <QtTest>
 
 #include <QAtomicInt>
+#include <QElapsedTimer>
+#include <QMap>
 #include <QSet>
 #include <QThread>
 
@@ -36,6 +39,9 @@ using namespace JpegFrames;
 Q_DECLARE_METATYPE(SnapshotWrite)
 
 namespace {
+
+// What a folder Capture may save into is like.
+enum class Place { Writable, Missing, NotAFolder };
 
 QByteArray readFile(const QString &path)
 {
@@ -178,7 +184,65 @@ QByteArray awkwardBytes(int length)
     return bytes;
 }
 
+// Makes path what place says.
+bool makePlace(const QString &path, Place place)
+{
+    switch (place) {
+    case Place::Writable:
+        return QDir().mkpath(path);
+    case Place::Missing:
+        return !QFileInfo::exists(path);
+    case Place::NotAFolder:
+        return writeFile(path, "not a folder");
+    }
+    return false;
+}
+
+// Every file under directory, by its path below it, with its bytes.
+QMap<QString, QByteArray> filesUnder(const QString &directory)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(directory).relativeFilePath(path), readFile(path));
+    }
+    return files;
+}
+
+QString native(const QString &path)
+{
+    return QDir::toNativeSeparators(path);
+}
+
+// Sets an environment variable for as long as it lives.
+class EnvironmentOverride
+{
+public:
+    EnvironmentOverride(const char *name, const QByteArray &value)
+        : name(name), wasSet(qEnvironmentVariableIsSet(name)), saved(qgetenv(name))
+    {
+        qputenv(name, value);
+    }
+    ~EnvironmentOverride()
+    {
+        if (wasSet)
+            qputenv(name, saved);
+        else
+            qunsetenv(name);
+    }
+    EnvironmentOverride(const EnvironmentOverride &) = delete;
+    EnvironmentOverride &operator=(const EnvironmentOverride &) = delete;
+
+private:
+    const char *name;
+    bool wasSet;
+    QByteArray saved;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Place)
 
 class TestSnapshot : public QObject
 {
@@ -209,12 +273,34 @@ private slots:
     void searchForFreeName();
     void capturesAtOnceNeverShareAName();
     void writesUnderNonAsciiDirectory();
+    void whereCaptureGoes_data();
+    void whereCaptureGoes();
+    void picturesFolderKeepsWhatIsThere_data();
+    void picturesFolderKeepsWhatIsThere();
+    void failedCaptureStandsOut();
+    void buildsOwnPlaces();
+#ifdef Q_OS_UNIX
+    void honoursXdgPicturesFolder_data();
+    void honoursXdgPicturesFolder();
+#endif
 
 private:
-    QPushButton *captureButton() const { return WidgetTestAccess::form(*widget)->CatptureBtn; }
-    QString snapshot(int n) const { return snapshotPath(programDir, n); }
-    void clickCapture() { QTest::mouseClick(captureButton(), Qt::LeftButton); }
-    void feed(const QByteArray &bytes) { WidgetTestAccess::feed(*widget, bytes); }
+    QPushButton *captureButton() const
+    {
+        return WidgetTestAccess::form(*widget)->CatptureBtn;
+    }
+    QString snapshot(int n) const
+    {
+        return snapshotPath(programDir, n);
+    }
+    void clickCapture()
+    {
+        QTest::mouseClick(captureButton(), Qt::LeftButton);
+    }
+    void feed(const QByteArray &bytes)
+    {
+        WidgetTestAccess::feed(*widget, bytes);
+    }
     static void captureOne(Widget &w, const QByteArray &picture)
     {
         QTest::mouseClick(WidgetTestAccess::form(w)->CatptureBtn, Qt::LeftButton);
@@ -238,6 +324,8 @@ private:
     }
 
     QString programDir;
+    // The pictures folder of the window made in init.
+    std::unique_ptr<QTemporaryDir> pictures;
     QStringList created;
     std::unique_ptr<Widget> widget;
     std::unique_ptr<LogCapture> log;
@@ -250,6 +338,9 @@ void TestSnapshot::initTestCase()
 
 void TestSnapshot::init()
 {
+    pictures = std::make_unique<QTemporaryDir>();
+    QVERIFY(pictures->isValid());
+    useSnapshotPlaces(SnapshotPlaces {programDir, pictures->path()});
     widget = std::make_unique<Widget>();
     widget->show();
     QVERIFY(QTest::qWaitForWindowExposed(widget.get()));
@@ -263,6 +354,8 @@ void TestSnapshot::cleanup()
 {
     widget.reset();
     log.reset();
+    useSnapshotPlaces(std::nullopt);
+    pictures.reset();
     for (const QString &path : qAsConst(created)) {
         const QFileInfo info(path);
         if (info.isDir())
@@ -558,7 +651,9 @@ void TestSnapshot::unwritableSnapshot()
     }
     QVERIFY(limited);
 
+    // A full disk takes the pictures folder with it: nowhere to write.
     QVERIFY(!QFileInfo::exists(snapshot(0)));
+    QCOMPARE(filesUnder(pictures->path()), (QMap<QString, QByteArray> {}));
     checkFailedCaptureAndRetry(picture);
 }
 
@@ -670,7 +765,7 @@ void TestSnapshot::searchForFreeName()
 
     qint32 number = first;
     QCOMPARE(saveSnapshotFile(dir.path(), &number, data.constData(), data.size(), attempts),
-             written >= 0);
+             written >= 0 ? snapshotPath(dir.path(), written) : QString());
 
     QCOMPARE(number, next);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), taken.size() + (written >= 0));
@@ -699,7 +794,7 @@ void TestSnapshot::capturesAtOnceNeverShareAName()
             qint32 number = 0;
             for (int i = 0; i < kEach; ++i) {
                 const QByteArray data = QByteArray::number(w * 1000 + i);
-                if (!saveSnapshotFile(dir.path(), &number, data.constData(), data.size()))
+                if (saveSnapshotFile(dir.path(), &number, data.constData(), data.size()).isEmpty())
                     failures.fetchAndAddOrdered(1);
             }
         }));
@@ -733,6 +828,265 @@ void TestSnapshot::writesUnderNonAsciiDirectory()
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList {"0.jpg"});
     QCOMPARE(readFile(folder + "/0.jpg"), data);
 }
+
+void TestSnapshot::whereCaptureGoes_data()
+{
+    QTest::addColumn<bool>("packaged");
+    QTest::addColumn<Place>("program");
+    QTest::addColumn<Place>("picturesRoot");
+    // "program", "pictures", or empty for nowhere.
+    QTest::addColumn<QString>("expected");
+
+    constexpr auto writable = Place::Writable;
+    constexpr auto missing = Place::Missing;
+    constexpr auto notAFolder = Place::NotAFolder;
+    QTest::newRow("portable") << false << writable << writable << "program";
+    QTest::newRow("portable, program folder gone") << false << missing << writable << "pictures";
+    QTest::newRow("portable, a file for a program folder")
+        << false << notAFolder << writable << "pictures";
+    QTest::newRow("portable, refused, no pictures folder yet")
+        << false << missing << missing << "pictures";
+    QTest::newRow("portable, nowhere to write") << false << missing << notAFolder << "";
+    QTest::newRow("packaged") << true << writable << writable << "pictures";
+    QTest::newRow("packaged, no pictures folder yet") << true << writable << missing << "pictures";
+    QTest::newRow("packaged, nowhere to write") << true << writable << notAFolder << "";
+}
+
+// One start and one Capture in each setting: the file, the log, the
+// button's tooltip and what it tells screen readers, and what the start
+// did beside the program.
+void TestSnapshot::whereCaptureGoes()
+{
+    QFETCH(bool, packaged);
+    QFETCH(Place, program);
+    QFETCH(Place, picturesRoot);
+    QFETCH(QString, expected);
+
+    QTemporaryDir sandbox;
+    QVERIFY(sandbox.isValid());
+    const QString programFolder = sandbox.filePath("program");
+    const QString picturesFolder = sandbox.filePath("pictures");
+    const QString orvexFolder = picturesSnapshotFolder(picturesFolder);
+    QCOMPARE(orvexFolder, picturesFolder + "/Orvex");
+    QVERIFY(makePlace(programFolder, program));
+    QVERIFY(makePlace(picturesFolder, picturesRoot));
+    // An earlier run's snapshot: only a portable program purges it.
+    if (program == Place::Writable)
+        QVERIFY(writeFile(programFolder + "/5.jpg", "earlier"));
+    const QMap<QString, QByteArray> before = filesUnder(sandbox.path());
+
+    useSnapshotPlaces(SnapshotPlaces {packaged ? QString() : programFolder, picturesFolder});
+    Widget w;
+    QPushButton *button = WidgetTestAccess::form(w)->CatptureBtn;
+    const QString folder = expected == "program" ? programFolder : orvexFolder;
+    QVERIFY2(button->toolTip().contains(native(folder)), qPrintable(button->toolTip()));
+    const QImage atRest = button->grab().toImage();
+
+    const QByteArray picture = jpeg(Qt::red);
+    button->click();
+    WidgetTestAccess::feed(w, framed(picture));
+
+    QMap<QString, QByteArray> after = before;
+    if (program == Place::Writable && !packaged)
+        after.remove("program/5.jpg");
+    if (!expected.isEmpty())
+        after.insert(QDir(sandbox.path()).relativeFilePath(folder) + "/0.jpg", picture);
+    QCOMPARE(filesUnder(sandbox.path()), after);
+    QVERIFY(!WidgetTestAccess::captureRequested(w));
+    QVERIFY(button->isEnabled());
+    if (expected.isEmpty()) {
+        QCOMPARE(log->debugLines(), QStringList {"Capture failed!"});
+        QVERIFY(button->accessibleDescription().startsWith("Capture failed!"));
+    } else {
+        QVERIFY(log->debugLines().isEmpty());
+        QCOMPARE(button->accessibleDescription(), "Saved " + native(folder + "/0.jpg"));
+        QVERIFY2(button->toolTip().contains(native(folder)), qPrintable(button->toolTip()));
+        // A success looks like no Capture at all.
+        QCOMPARE(button->grab().toImage(), atRest);
+    }
+}
+
+void TestSnapshot::picturesFolderKeepsWhatIsThere_data()
+{
+    QTest::addColumn<QString>("program");
+    // Below the pictures folder, in the order the Captures made them.
+    QTest::addColumn<QStringList>("made");
+
+    const QStringList afterTheLargest = {"Orvex/10.jpg", "Orvex/11.jpg", "Orvex/12.jpg",
+                                         "Orvex/13.jpg", "Orvex/14.jpg", "Orvex/15.jpg"};
+    QTest::newRow("program folder refuses") << "missing" << afterTheLargest;
+    QTest::newRow("packaged") << "" << afterTheLargest;
+    // A portable program there saves beside itself and passes over taken
+    // names, but purges nothing at start.
+    QTest::newRow("program in the pictures folder")
+        << "pictures" << QStringList {"1.jpg", "2.jpg", "4.jpg", "5.jpg", "6.jpg", "7.jpg"};
+    QTest::newRow("program in the Orvex folder")
+        << "pictures/Orvex" << QStringList {"Orvex/1.jpg", "Orvex/3.jpg", "Orvex/4.jpg",
+                                            "Orvex/5.jpg", "Orvex/6.jpg", "Orvex/7.jpg"};
+}
+
+// Three starts of two Captures each, among the user's own numbered files.
+void TestSnapshot::picturesFolderKeepsWhatIsThere()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, made);
+
+    QTemporaryDir sandbox;
+    QVERIFY(sandbox.isValid());
+    const QString picturesFolder = sandbox.filePath("pictures");
+    const QMap<QString, QByteArray> usersOwn = {
+        {"0.jpg", "the user's 0"},       {"3.jpg", "the user's 3"},
+        {"Orvex/0.jpg", "the user's 0"}, {"Orvex/2.jpg", "the user's 2"},
+        {"Orvex/9.JPG", "the user's 9"}, {"Orvex/12.jpeg", "not a snapshot's name"},
+        {"Orvex/x.jpg", "not a number"}, {"Orvex/sub/30.jpg", "in a folder below"},
+    };
+    for (auto it = usersOwn.begin(); it != usersOwn.end(); ++it) {
+        const QString path = picturesFolder + '/' + it.key();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QVERIFY(writeFile(path, it.value()));
+    }
+    useSnapshotPlaces(
+        SnapshotPlaces {program.isEmpty() ? QString() : sandbox.filePath(program), picturesFolder});
+
+    QMap<QString, QByteArray> expected = usersOwn;
+    for (int start = 0; start < 3; ++start) {
+        Widget w;
+        for (int i = 0; i < 2; ++i) {
+            const int n = 2 * start + i;
+            const QByteArray picture = jpeg(QColor::fromHsv(n * 60, 255, 255));
+            captureOne(w, picture);
+            expected.insert(made[n], picture);
+        }
+    }
+
+    QCOMPARE(filesUnder(picturesFolder), expected);
+    QVERIFY(log->debugLines().isEmpty());
+}
+
+// Nowhere to write: the Capture button says so at once, and for long
+// enough to be seen, then looks as before.
+void TestSnapshot::failedCaptureStandsOut()
+{
+    QTemporaryDir sandbox;
+    QVERIFY(sandbox.isValid());
+    const QString picturesFolder = sandbox.filePath("pictures");
+    QVERIFY(writeFile(picturesFolder, "not a folder"));
+    useSnapshotPlaces(SnapshotPlaces {sandbox.filePath("missing"), picturesFolder});
+    Widget w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPushButton *button = WidgetTestAccess::form(w)->CatptureBtn;
+    // Clicked without the mouse: no focus frame or hover look to tell apart.
+    const QImage atRest = button->grab().toImage();
+    button->click();
+    const QImage armed = button->grab().toImage();
+    const QByteArray picture = jpeg(Qt::green);
+    WidgetTestAccess::feed(w, framed(picture));
+    QElapsedTimer shown;
+    shown.start();
+
+    QVERIFY(button->isEnabled());
+    const QImage failed = button->grab().toImage();
+    QVERIFY(failed != atRest);
+    QVERIFY(failed != armed);
+    QVERIFY(button->accessibleDescription().startsWith("Capture failed!"));
+    QVERIFY(
+        std::memcmp(WidgetTestAccess::displayBuffer(w), picture.constData(), size_t(picture.size()))
+        == 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(button->grab().toImage() == atRest, 10000);
+    QVERIFY2(shown.elapsed() >= 2000, qPrintable(QString::number(shown.elapsed())));
+    QCOMPARE(button->text(), QString("Capture"));
+
+    // The next Capture puts the button back at once.
+    button->click();
+    WidgetTestAccess::feed(w, framed(picture));
+    QVERIFY(button->grab().toImage() != atRest);
+    button->click();
+    QCOMPARE(button->grab().toImage(), armed);
+    QCOMPARE(log->debugLines(), QStringList({"Capture failed!", "Capture failed!"}));
+}
+
+// The build's own places, not a test's: ORVEX_CAPTURE_TO_PICTURES decides
+// whether the program's folder is used at all.
+void TestSnapshot::buildsOwnPlaces()
+{
+#ifdef Q_OS_WIN
+    if (ORVEX_CAPTURE_TO_PICTURES)
+        QSKIP("Windows' pictures folder cannot be moved out of the way here");
+#endif
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const EnvironmentOverride homeOverride("HOME", QFile::encodeName(home.path()));
+    const EnvironmentOverride configOverride("XDG_CONFIG_HOME",
+                                             QFile::encodeName(home.filePath(".config")));
+    const QString earlier = programDir + "/6.jpg";
+    QVERIFY(claim(earlier));
+    QVERIFY(writeFile(earlier, "earlier"));
+
+    useSnapshotPlaces(std::nullopt);
+    QCOMPARE(currentSnapshotPlaces().programFolder,
+             ORVEX_CAPTURE_TO_PICTURES ? QString() : programDir);
+    Widget w;
+    const QByteArray picture = jpeg(Qt::darkCyan);
+    captureOne(w, picture);
+
+    if (ORVEX_CAPTURE_TO_PICTURES) {
+        QCOMPARE(readFile(earlier), QByteArray("earlier"));
+        QVERIFY(!QFileInfo::exists(snapshot(0)));
+        QCOMPARE(filesUnder(home.path()),
+                 (QMap<QString, QByteArray> {{"Pictures/Orvex/0.jpg", picture}}));
+    } else {
+        QVERIFY(!QFileInfo::exists(earlier));
+        QCOMPARE(readFile(snapshot(0)), picture);
+        QCOMPARE(filesUnder(home.path()), (QMap<QString, QByteArray> {}));
+    }
+}
+
+#ifdef Q_OS_UNIX
+void TestSnapshot::honoursXdgPicturesFolder_data()
+{
+    QTest::addColumn<QByteArray>("userDirs");
+    // Below the home folder.
+    QTest::addColumn<QString>("saved");
+
+    QTest::newRow("no user-dirs.dirs") << QByteArray() << "Pictures/Orvex/0.jpg";
+    QTest::newRow("a folder of its own")
+        << QByteArray("XDG_PICTURES_DIR=\"$HOME/Fotos und Bilder\"\n")
+        << "Fotos und Bilder/Orvex/0.jpg";
+    QTest::newRow("the home folder itself")
+        << QByteArray("XDG_PICTURES_DIR=\"$HOME/\"\n") << "Orvex/0.jpg";
+}
+
+// The pictures folder as the desktop names it, from a program folder that
+// refuses the snapshot.
+void TestSnapshot::honoursXdgPicturesFolder()
+{
+    QFETCH(QByteArray, userDirs);
+    QFETCH(QString, saved);
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const EnvironmentOverride homeOverride("HOME", QFile::encodeName(home.path()));
+    const EnvironmentOverride configOverride("XDG_CONFIG_HOME",
+                                             QFile::encodeName(home.filePath(".config")));
+    if (!userDirs.isEmpty()) {
+        QVERIFY(QDir().mkpath(home.filePath(".config")));
+        QVERIFY(writeFile(home.filePath(".config/user-dirs.dirs"), userDirs));
+    }
+    QVERIFY(writeFile(home.filePath("0.jpg"), "the user's"));
+    const QMap<QString, QByteArray> before = filesUnder(home.path());
+
+    useSnapshotPlaces(SnapshotPlaces {home.filePath("missing"), QString()});
+    Widget w;
+    const QByteArray picture = jpeg(Qt::darkYellow);
+    captureOne(w, picture);
+
+    QMap<QString, QByteArray> after = before;
+    after.insert(saved, picture);
+    QCOMPARE(filesUnder(home.path()), after);
+}
+#endif
 
 QTEST_MAIN(TestSnapshot)
 #include "tst_snapshot.moc"

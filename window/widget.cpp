@@ -4,7 +4,6 @@
 #include "snapshot.h"
 #include "widgetform.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -28,7 +27,15 @@ Widget::Widget(QWidget *parent) : QWidget(parent), form(new WidgetForm)
     form->setupUi(this);
     setUpKeyboard();
 
-    purgeSnapshots(QCoreApplication::applicationDirPath());
+    snapshotPlaces = currentSnapshotPlaces();
+    purgeProgramFolder();
+    // Where the next Capture will probably go; a portable copy's own folder
+    // may refuse it (a copy installed system-wide, a read-only medium).
+    const QString &program = snapshotPlaces.programFolder;
+    showCaptureFolder(!program.isEmpty() && canCreateFileIn(program) ? program
+                                                                     : picturesFolderNow());
+    captureFailedNotice.setSingleShot(true);
+    connect(&captureFailedNotice, &QTimer::timeout, this, &Widget::endCaptureFailedNotice);
 
     frameBuffer = allocateFrameBuffer();
     displayBuffer = allocateFrameBuffer();

@@ -2,10 +2,12 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
+#include "snapshot.h"
 #include "streamformat.h"
 
 #include <QHostAddress>
 #include <QList>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -61,6 +63,11 @@ private:
     void endOfFrame();
     void resetFrameAssembly();
     void saveSnapshot();
+    QString picturesFolderNow() const;
+    void purgeProgramFolder();
+    void showCaptureFolder(const QString &folder);
+    void showCaptureFailed(const QString &picturesFolder);
+    void endCaptureFailedNotice();
     // In widgetview.cpp, with the members that need Orvex's definition.
     void createView();
     void showInView(const char *data, int length);
@@ -78,6 +85,15 @@ private:
     char *displayBuffer = nullptr;
     bool captureRequested = false;
     qint32 captureCount = 0;
+    // Where Capture saves, fixed at construction.
+    SnapshotPlaces snapshotPlaces;
+    // The number of the next snapshot in the pictures folder, once that
+    // folder has been looked at.
+    qint32 picturesCount = 0;
+    QString picturesCountFolder;
+    // Runs while the Capture button shows that a Capture failed. Not a child
+    // object: the window's children are its form and its view.
+    QTimer captureFailedNotice;
     // Set when a frame outgrew frameBuffer; its bytes are dropped up to the end marker.
     bool frameTooLong = false;
     // Where each piece read from the socket lands.
