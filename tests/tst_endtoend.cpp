@@ -2,12 +2,68 @@
 #include "camsimprocess.h"
 #include "framecode.h"
 #include "logcapture.h"
+#include "snapshot.h"
 #include "widgettestaccess.h"
 
+#include <QApplication>
+#include <QBuffer>
+#include <QDirIterator>
+#include <QImage>
+#include <QMap>
+#include <QPainter>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_LINUX
+#include "privatenamespace.h"
+#endif
+
 namespace {
+
+#ifdef Q_OS_LINUX
+// Why this process has no mount namespace of its own, or empty.
+QString privateMountsProblem = QStringLiteral("not set up");
+#endif
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A JPEG file of the given size that shows number as the simulator's pictures do.
+QByteArray numberedPicture(quint32 number, const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkBlue);
+    QPainter painter(&image);
+    FrameCode::paint(painter, size, number);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    return bytes;
+}
+
+// Every file under directory, by its path below it, with its bytes.
+QMap<QString, QByteArray> filesUnder(const QString &directory)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(directory).relativeFilePath(path), readFile(path));
+    }
+    return files;
+}
 
 // The view paints the picture unscaled, 10 pixels in from its corner.
 const QPoint kPictureOrigin(10, 10);
@@ -40,6 +96,7 @@ private slots:
     void showsTheMovingPicture();
     void faults_data();
     void faults();
+    void captureFromReadOnlyProgramFolder();
 };
 
 void TestEndToEnd::showsTheMovingPicture()
@@ -125,5 +182,78 @@ void TestEndToEnd::faults()
     QCOMPARE(sim.process.exitCode(), 0);
 }
 
-QTEST_MAIN(TestEndToEnd)
+// Installed where the user cannot write, as a packaged or system-wide
+// program is: Capture saves the frame into the pictures folder the desktop
+// names, after the numbers already there, and touches nothing else.
+void TestEndToEnd::captureFromReadOnlyProgramFolder()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("Needs a Linux mount namespace; tools/windows/e2e.sh checks this under Wine");
+#else
+    if (!privateMountsProblem.isEmpty()) {
+        // CI has the rights: there a skip would hide a failure.
+        if (qgetenv("CI") == "true")
+            QFAIL(qPrintable(privateMountsProblem));
+        QSKIP(qPrintable(privateMountsProblem));
+    }
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    const QMap<QString, QByteArray> programFiles = filesUnder(programFolder);
+    const ReadOnlyBindMount readOnly(programFolder);
+    QVERIFY2(readOnly.problem.isEmpty(), qPrintable(readOnly.problem));
+    QVERIFY(!QFile(programFolder + "/0.jpg").open(QIODevice::WriteOnly));
+
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+    QVERIFY(QDir().mkpath(home.filePath(".config")));
+    QVERIFY(QDir().mkpath(home.filePath("Bilder/Orvex")));
+    QVERIFY(
+        writeFile(home.filePath(".config/user-dirs.dirs"), "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"));
+    QVERIFY(writeFile(home.filePath("Bilder/1.jpg"), "the user's own"));
+    QVERIFY(writeFile(home.filePath("Bilder/Orvex/0.jpg"), "an earlier run's"));
+    QMap<QString, QByteArray> expected = filesUnder(home.path());
+    // Tried beside the program first, whatever this build's default.
+    useSnapshotPlaces(SnapshotPlaces {programFolder, QString()});
+
+    QTemporaryDir replay;
+    QVERIFY(replay.isValid());
+    const QByteArray frame = numberedPicture(7, QSize(320, 240));
+    QVERIFY(!frame.contains("J_"));
+    QVERIFY(writeFile(replay.filePath("frame.jpg"), frame));
+    CamsimProcess sim(ORVEX_CAMSIM_PATH);
+    QVERIFY(sim.start({"--replay", replay.path(), "--fps", "20", "--status-every", "0"}));
+    Viewer viewer;
+    LogCapture log;
+    QPushButton *capture = viewer.form()->CatptureBtn;
+    QVERIFY2(capture->toolTip().contains(home.filePath("Bilder/Orvex")),
+             qPrintable(capture->toolTip()));
+    viewer.connectTo(sim.port);
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.shownFrame(QSize(320, 240)) == 7, 10000);
+
+    QTest::mouseClick(capture, Qt::LeftButton);
+    QVERIFY(!capture->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(capture->isEnabled(), 10000);
+
+    expected.insert("Bilder/Orvex/1.jpg", frame);
+    QCOMPARE(filesUnder(home.path()), expected);
+    QCOMPARE(filesUnder(programFolder), programFiles);
+    QCOMPARE(log.debugLines(), QStringList {"Connection successfully!"});
+    QCOMPARE(capture->text(), QString("Capture"));
+    QCOMPARE(capture->accessibleDescription(), "Saved " + home.filePath("Bilder/Orvex/1.jpg"));
+    useSnapshotPlaces(std::nullopt);
+#endif
+}
+
+int main(int argc, char **argv)
+{
+#ifdef Q_OS_LINUX
+    // Before Qt starts any thread: a process with several may not move.
+    privateMountsProblem = enterPrivateNamespaces(CLONE_NEWNS);
+#endif
+    QApplication app(argc, argv);
+    TestEndToEnd test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_endtoend.moc"

@@ -6,6 +6,7 @@
 #include "jpegframes.h"
 #include "logcapture.h"
 #include "loopbackcamera.h"
+#include "privatenamespace.h"
 #include "widget.h"
 #include "widgetform.h"
 #include "widgettestaccess.h"
@@ -17,9 +18,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <net/if.h>
 #include <sched.h>
@@ -35,16 +34,6 @@ namespace {
 constexpr int kNoticeWithinMs = 15000;
 constexpr int kPauseMs = 5000;
 
-bool writeProcFile(const char *path, const QByteArray &text)
-{
-    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, text.constData(), size_t(text.size())) == text.size();
-    ::close(fd);
-    return ok;
-}
-
 bool bringLoopbackUp()
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -59,27 +48,14 @@ bool bringLoopbackUp()
     return ok;
 }
 
-// Moves this process into a network namespace of its own with just a
-// loopback, as `unshare -n` (as root) or `unshare -rn` would. Must run while
-// the process has one thread. Returns why it could not, or an empty string.
+// A network namespace of this process's own with just a loopback, as
+// `unshare -n` (as root) or `unshare -rn` would make it. Must run while the
+// process has one thread. Returns why it could not, or an empty string.
 QString enterPrivateNetwork()
 {
-    const uid_t uid = ::geteuid();
-    const gid_t gid = ::getegid();
-    if (::unshare(CLONE_NEWNET) != 0) {
-        const int asRoot = errno;
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-            return QStringLiteral("no network namespace may be made here (%1; in a user "
-                                  "namespace: %2)")
-                .arg(QString::fromLocal8Bit(std::strerror(asRoot)),
-                     QString::fromLocal8Bit(std::strerror(errno)));
-        }
-        // Root inside, so that nft may change this namespace's rules.
-        if (!writeProcFile("/proc/self/setgroups", "deny")
-            || !writeProcFile("/proc/self/uid_map", QByteArray::number(uid).prepend("0 ") + " 1")
-            || !writeProcFile("/proc/self/gid_map", QByteArray::number(gid).prepend("0 ") + " 1"))
-            return QStringLiteral("the user namespace's id maps could not be written");
-    }
+    const QString problem = enterPrivateNamespaces(CLONE_NEWNET);
+    if (!problem.isEmpty())
+        return problem;
     if (!bringLoopbackUp())
         return QStringLiteral("the namespace's loopback could not be brought up");
     return QString();
