@@ -1,9 +1,10 @@
 # SPDX-License-Identifier: MIT
-# Windows only: an icon and version resource for each program, and the
-# offscreen platform plugin linked into the programs that run without a window
+# Windows only: an icon, version resource and application manifest for each
+# program, and the offscreen platform plugin linked into the programs that run without a window
 # (the simulator and the tests).
 
 set(ORVEX_RC_ICON ${PROJECT_SOURCE_DIR}/packaging/orvex.ico)
+set(ORVEX_RC_MANIFEST ${PROJECT_SOURCE_DIR}/packaging/orvex.manifest)
 if(PROJECT_VERSION_MINOR STREQUAL "")
     set(ORVEX_RC_MINOR 0)
 else()
@@ -21,6 +22,9 @@ function(orvex_add_windows_resource program description)
     set(rc ${PROJECT_BINARY_DIR}/resources/${program}.rc)
     configure_file(${PROJECT_SOURCE_DIR}/packaging/program.rc.in ${rc} @ONLY)
     target_sources(${program} PRIVATE ${rc})
+    # The resource compiler does not see that the resource file reads these.
+    set_source_files_properties(${rc} PROPERTIES
+        OBJECT_DEPENDS "${ORVEX_RC_ICON};${ORVEX_RC_MANIFEST}")
 endfunction()
 
 orvex_add_windows_resource(orvex "Orvex camera viewer with aiming mark and frame rate")

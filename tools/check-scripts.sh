@@ -245,8 +245,10 @@ for runs_32bit in yes no; do
     fake runs-32bit.sh "[ $runs_32bit = yes ]"
     fake build.sh 'echo "$@" >"$FAKE_STATE/built"'
     fake check-libraries.sh 'exit 0'
+    # Any zip passes; the test program without a manifest does not.
+    fake check-manifest.py 'case "$1" in *.exe) exit 1 ;; esac'
     fake guest.sh 'echo "$@" >"$FAKE_STATE/guest"; echo "23 0" >build-win32/test-counts'
-    mv "$fakes"/{runs-32bit.sh,build.sh,check-libraries.sh,guest.sh} "$case_dir/tree/tools/windows/"
+    mv "$fakes"/{runs-32bit.sh,build.sh,check-libraries.sh,check-manifest.py,guest.sh} "$case_dir/tree/tools/windows/"
     # Nothing is installed until apt-get installs it; then the cross compiler
     # and Wine appear.
     fake dpkg-query '[ -e "$FAKE_STATE/installed" ] && printf "install ok installed"'

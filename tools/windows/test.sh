@@ -122,6 +122,14 @@ for arch in "${@:-i686}"; do
     ORVEX_WINDOWS_NO_DEPS=1 tools/windows/build.sh "$arch"
     # What the programs decode with: Debian's libraries, not Qt's bundled copies.
     tools/windows/check-libraries.sh "$build"
+    # Each program in the zip carries the manifest that keeps Windows from
+    # redirecting its writes; the test programs carry none, and the check
+    # must see that.
+    tools/windows/check-manifest.py "$build"/orvex-*.zip
+    if tools/windows/check-manifest.py "$build/tests/tst_view/tst_view.exe" 2>/dev/null; then
+        echo "test.sh: check-manifest.py passes a program without a manifest" >&2
+        exit 1
+    fi
 
     start=$SECONDS
     rm -f "$build/test-counts"
