@@ -897,6 +897,8 @@ void TestSnapshot::whereCaptureGoes()
     if (expected.isEmpty()) {
         QCOMPARE(log->debugLines(), QStringList {"Capture failed!"});
         QVERIFY(button->accessibleDescription().startsWith("Capture failed!"));
+        QCOMPARE(button->toolTip(), button->accessibleDescription());
+        QVERIFY(button->toolTip().contains(native(orvexFolder)));
     } else {
         QVERIFY(log->debugLines().isEmpty());
         QCOMPARE(button->accessibleDescription(), "Saved " + native(folder + "/0.jpg"));

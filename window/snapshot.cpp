@@ -279,8 +279,12 @@ void Widget::showCaptureFailed(const QString &picturesFolder)
         if (!folder.isEmpty())
             folders << QDir::toNativeSeparators(folder);
     }
-    button->setAccessibleDescription(
-        tr("Capture failed! Nothing could be saved into %1").arg(folders.join(tr(" or "))));
+    // Where it tried; until a Capture succeeds, that is the best answer to
+    // where Capture saves.
+    const QString outcome
+        = tr("Capture failed! Nothing could be saved into %1").arg(folders.join(tr(" or ")));
+    button->setAccessibleDescription(outcome);
+    button->setToolTip(outcome);
     captureFailedNotice.start(kCaptureFailedNoticeMs);
 }
 
