@@ -277,6 +277,7 @@ private slots:
     void whereCaptureGoes();
     void picturesFolderKeepsWhatIsThere_data();
     void picturesFolderKeepsWhatIsThere();
+    void folderThatTurnsWritableIsUsed();
     void failedCaptureStandsOut();
     void buildsOwnPlaces();
 #ifdef Q_OS_UNIX
@@ -962,6 +963,32 @@ void TestSnapshot::picturesFolderKeepsWhatIsThere()
     }
 
     QCOMPARE(filesUnder(picturesFolder), expected);
+    QVERIFY(log->debugLines().isEmpty());
+}
+
+// Each Capture tries the program's folder anew: no answer is kept.
+void TestSnapshot::folderThatTurnsWritableIsUsed()
+{
+    QTemporaryDir sandbox;
+    QVERIFY(sandbox.isValid());
+    const QString programFolder = sandbox.filePath("program");
+    const QString orvexFolder = picturesSnapshotFolder(sandbox.filePath("pictures"));
+    useSnapshotPlaces(SnapshotPlaces {programFolder, sandbox.filePath("pictures")});
+    Widget w;
+    QPushButton *button = WidgetTestAccess::form(w)->CatptureBtn;
+    const QByteArray first = jpeg(Qt::red);
+    const QByteArray second = jpeg(Qt::blue);
+
+    captureOne(w, first);
+    QVERIFY(button->toolTip().contains(native(orvexFolder)));
+    QVERIFY(QDir().mkdir(programFolder));
+    captureOne(w, second);
+
+    // The name tried and refused before is not tried again.
+    QCOMPARE(
+        filesUnder(sandbox.path()),
+        (QMap<QString, QByteArray> {{"pictures/Orvex/0.jpg", first}, {"program/1.jpg", second}}));
+    QVERIFY(button->toolTip().contains(native(programFolder)));
     QVERIFY(log->debugLines().isEmpty());
 }
 
