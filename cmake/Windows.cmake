@@ -5,6 +5,16 @@
 
 set(ORVEX_RC_ICON ${PROJECT_SOURCE_DIR}/packaging/orvex.ico)
 set(ORVEX_RC_MANIFEST ${PROJECT_SOURCE_DIR}/packaging/orvex.manifest)
+# GCC links a default-manifest.o of the toolchain's where there is one
+# (Debian's mingw-w64 has none): a program with two manifests leaves it to
+# chance which one Windows reads.
+execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=default-manifest.o
+                OUTPUT_VARIABLE default_manifest OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(IS_ABSOLUTE "${default_manifest}" AND EXISTS "${default_manifest}")
+    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} links its own ${default_manifest} into every "
+                        "program, and Orvex embeds a manifest of its own: use a toolchain "
+                        "without it")
+endif()
 if(PROJECT_VERSION_MINOR STREQUAL "")
     set(ORVEX_RC_MINOR 0)
 else()

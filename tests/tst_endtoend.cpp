@@ -24,7 +24,6 @@ namespace {
 #ifdef Q_OS_LINUX
 // Why this process has no mount namespace of its own, or empty.
 QString privateMountsProblem = QStringLiteral("not set up");
-#endif
 
 QByteArray readFile(const QString &path)
 {
@@ -64,6 +63,7 @@ QMap<QString, QByteArray> filesUnder(const QString &directory)
     }
     return files;
 }
+#endif
 
 // The view paints the picture unscaled, 10 pixels in from its corner.
 const QPoint kPictureOrigin(10, 10);
