@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "highdpi.h"
+#include "logging.h"
 #include "widget.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    setUpLogging();
     enableHighDpiScaling();
     QApplication a(argc, argv);
     Widget w;

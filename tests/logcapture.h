@@ -2,15 +2,25 @@
 #ifndef LOGCAPTURE_H
 #define LOGCAPTURE_H
 
+#include "logging.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
-// Records every message that goes through Qt's message handler while it
-// lives, and passes each one on to the handler it replaced. Lets a test
+#include <atomic>
+#include <mutex>
+
+// Records every message the program's message handler sees while it lives,
+// as the handler passes it on, and lets it go on to be printed. Lets a test
 // assert the exact lines the viewer logs, including that it logs nothing.
-class LogCapture
+// Messages may come from any thread.
+//
+// The program's handler is set up on first use. It must then sit above
+// QTest's, which passes nothing on: a test that ran main() before QTest::qExec
+// (mainrunner.h) has it below, and reads what main logged instead.
+class LogCapture : public LogSink
 {
 public:
     struct Line
@@ -20,12 +30,16 @@ public:
         QString text;
     };
 
-    LogCapture() : previous(qInstallMessageHandler(&LogCapture::handle)) { current() = this; }
-    ~LogCapture()
+    LogCapture()
     {
-        qInstallMessageHandler(previous);
-        current() = nullptr;
+        setUpLogging();
+        enclosing = setLogSink(this);
     }
+    // Leaves setting up the handler to the code under test: sees nothing if
+    // that sets up none.
+    enum AttachOnly { attachOnly };
+    explicit LogCapture(AttachOnly) : enclosing(setLogSink(this)) { }
+    ~LogCapture() override { setLogSink(enclosing); }
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
@@ -34,7 +48,7 @@ public:
     QStringList debugLines() const
     {
         QStringList result;
-        for (const Line &line : lines) {
+        for (const Line &line : lines()) {
             if (line.type == QtDebugMsg && line.category == QLatin1String("default"))
                 result << line.text;
         }
@@ -45,7 +59,7 @@ public:
     QStringList otherLines() const
     {
         QStringList result;
-        for (const Line &line : lines) {
+        for (const Line &line : lines()) {
             if (line.type != QtDebugMsg || line.category != QLatin1String("default"))
                 result << line.text;
         }
@@ -56,37 +70,41 @@ public:
     QStringList all() const
     {
         QStringList result;
-        for (const Line &line : lines)
+        for (const Line &line : lines())
             result << QString::number(line.type) + ' ' + line.category + ": " + line.text;
         return result;
     }
 
     int count(const QString &text) const { return debugLines().count(text); }
-    void clear() { lines.clear(); }
 
-    QList<Line> lines;
-    // Whether messages also reach the handler that was there before.
-    bool forward = true;
+    QList<Line> lines() const
+    {
+        const std::lock_guard<std::mutex> locked(lock);
+        return recorded;
+    }
+
+    void clear()
+    {
+        const std::lock_guard<std::mutex> locked(lock);
+        recorded.clear();
+    }
+
+    // Whether messages also go on to be printed (and to QTest, which
+    // ignoreMessage needs).
+    std::atomic<bool> forward {true};
 
 private:
-    static LogCapture *&current()
+    bool receive(QtMsgType type, const QMessageLogContext &context, const QString &text) override
     {
-        static LogCapture *instance = nullptr;
-        return instance;
-    }
-
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        LogCapture *self = current();
-        if (!self)
-            return;
-        self->lines.append(
+        const std::lock_guard<std::mutex> locked(lock);
+        recorded.append(
             {type, QString::fromLatin1(context.category ? context.category : ""), text});
-        if (self->forward && self->previous)
-            self->previous(type, context, text);
+        return forward;
     }
 
-    QtMessageHandler previous;
+    mutable std::mutex lock;
+    QList<Line> recorded;
+    LogSink *enclosing;
 };
 
 #endif // LOGCAPTURE_H

@@ -6,6 +6,7 @@
 // application object at a time, so this has to happen before the test creates
 // its own, and the event loop is ended from inside so the call returns.
 
+#include "logcapture.h"
 #include "widget.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QMetaObject>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <vector>
@@ -34,6 +36,9 @@ struct MainRun
     QSize maximumSize;
     QSize sizeAfterResize;
     bool visible = false;
+    // What main logged through the handler it set up, as LogCapture::all()
+    // gives it.
+    QStringList log;
 };
 
 namespace MainRunnerDetail {
@@ -96,7 +101,9 @@ inline MainRun runMain(const char *programName, int loopExitCode)
     QByteArray name(programName);
     std::vector<char *> argv {name.data(), nullptr};
     int argc = 1;
+    const LogCapture log(LogCapture::attachOnly);
     run.result = orvexMain(argc, argv.data());
+    run.log = log.all();
 
     MainRunnerDetail::current() = nullptr;
     return run;

@@ -10,6 +10,7 @@
 #include "camsimprocess.h"
 #include "framecode.h"
 #include "hostileframes.h"
+#include "logging.h"
 #include "orvex.h"
 #include "widget.h"
 #include "widgetform.h"
@@ -24,6 +25,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <atomic>
+#include <memory>
 
 #include <unistd.h>
 
@@ -101,15 +105,32 @@ private:
     quint32 sessions = 0;
 };
 
-int jpegErrors = 0;
-
 // The viewer logs a line per bad frame and per connection, and the image
 // library complains about every corrupt frame: count, do not print.
-void countMessages(QtMsgType, const QMessageLogContext &, const QString &message)
+class JpegErrorCounter : public LogSink
 {
-    if (message == QLatin1String("Jpeg error"))
-        ++jpegErrors;
-}
+public:
+    JpegErrorCounter()
+    {
+        setUpLogging();
+        enclosing = setLogSink(this);
+    }
+    ~JpegErrorCounter() override { setLogSink(enclosing); }
+    JpegErrorCounter(const JpegErrorCounter &) = delete;
+    JpegErrorCounter &operator=(const JpegErrorCounter &) = delete;
+
+    std::atomic<int> count {0};
+
+private:
+    bool receive(QtMsgType, const QMessageLogContext &, const QString &message) override
+    {
+        if (message == QLatin1String("Jpeg error"))
+            ++count;
+        return false;
+    }
+
+    LogSink *enclosing;
+};
 
 } // namespace
 
@@ -148,7 +169,7 @@ void TestSoak::soak()
     widget.show();
     WidgetForm *form = WidgetTestAccess::form(widget);
     Orvex *view = WidgetTestAccess::view(widget);
-    const QtMessageHandler previousHandler = qInstallMessageHandler(countMessages);
+    auto jpegErrorCounter = std::make_unique<JpegErrorCounter>();
 
     const qint64 warmUpMs = qMax(5000, seconds * 1000 / 3);
     QElapsedTimer clock;
@@ -210,7 +231,8 @@ void TestSoak::soak()
             nextRssSample = now + 500;
         }
     }
-    qInstallMessageHandler(previousHandler);
+    const int jpegErrors = jpegErrorCounter->count;
+    jpegErrorCounter.reset();
     if (form->pushButton->text() != QLatin1String("Start"))
         QTest::mouseClick(form->pushButton, Qt::LeftButton);
 

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "decodeguard.h"
 
-#include "plainwarnings.h"
-
 #include <QBuffer>
 #include <QByteArray>
 #include <QColorSpace>
@@ -137,7 +135,6 @@ void decodeFrame(const char *data, int length, QImage *picture)
 
 void decodeFrame(const char *data, int length, QImage *picture, const QSize &shown)
 {
-    const PlainWarnings jpegWarnings("qt.gui.imageio.jpeg");
     QByteArray bytes = QByteArray::fromRawData(data, qMax(0, length));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "widgetform.h"
 
-#include "plainwarnings.h"
-
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
@@ -58,7 +56,6 @@ void WidgetForm::setupUi(QWidget *Widget)
 
     retranslateUi(Widget);
 
-    const PlainWarnings noSignalWarnings("qt.core.qmetaobject.connectslotsbyname");
     QMetaObject::connectSlotsByName(Widget);
 }
 
