@@ -31,6 +31,7 @@ cmake --build "$build" -j"$jobs" --target orvex-stream-fuzzer
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/orvex-fuzz.XXXXXX")
 
 # What the fuzzer found is kept however the run ends, Ctrl-C included.
+# shellcheck disable=SC2317 # called from the EXIT trap
 keep_findings() {
     [ -n "$(ls -A "$scratch/artifacts" 2>/dev/null)" ] || return 0
     mkdir -p "$repo/fuzz/findings"

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-build=build-bench
+build="build-bench"
 tools/deps.sh bench
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orvex-bench-stream orvex-bench-e2e orvex-camsim >&2

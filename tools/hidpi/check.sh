@@ -48,7 +48,8 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 [ -s "$out/display" ] || fail "Xvfb did not start: $(cat "$out/xvfb.log")"
-export DISPLAY=:$(head -n1 "$out/display")
+DISPLAY=:$(head -n1 "$out/display")
+export DISPLAY
 
 # One colour fills the camera's picture, so its extent on screen shows
 # exactly; the overlay is green and red and cannot be taken for it.
@@ -74,7 +75,7 @@ for dpi in "${dpis[@]}"; do
         -u QT_ENABLE_HIGHDPI_SCALING -u QT_FONT_DPI -u QT_DEVICE_PIXEL_RATIO \
         QT_QPA_PLATFORM=xcb "$out/program/orvex" >"$out/orvex-$dpi.log" 2>&1 &
     orvex=$!
-    pids+=($orvex)
+    pids+=("$orvex")
     window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Orvex$' | head -n1) ||
         fail "$dpi dpi: no Orvex window"
     size=$(xwininfo -id "$window" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')

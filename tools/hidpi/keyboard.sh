@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: MIT
+# shellcheck shell=bash
 # Sourced by the display-scale checks (tools/hidpi/check.sh and
 # tools/windows/hidpi.sh): the user's way to a live picture, typed.
 

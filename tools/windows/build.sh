@@ -67,7 +67,8 @@ make_zip() {
         lib_version=${lib_source#*_}
         lib_version=${lib_version%%[-+]*}
         lib_version=${lib_version%.dfsg}
-        cp "$(ls "$notes"/LICENSE* | head -n1)" "$stage/LICENSES/$package-LICENSE.txt"
+        local licences=("$notes"/LICENSE*)
+        cp "${licences[0]}" "$stage/LICENSES/$package-LICENSE.txt"
         printf '  %s %s, Debian source package %s,\n    licence: LICENSES\\%s\n' \
             "$package" "$lib_version" "$lib_source" "$package-LICENSE.txt" >>"$libraries"
     done

@@ -39,7 +39,8 @@ while IFS= read -r exe; do
     grep -aqF "libjpeg-turbo version $bundled_jpeg " "$exe" && problems+=("Qt's bundled libjpeg-turbo $bundled_jpeg")
     grep -aqE " (in|de)flate $bundled_zlib Copyright" "$exe" && problems+=("Qt's bundled zlib $bundled_zlib")
     if [ ${#problems[@]} -gt 0 ]; then
-        echo "$exe: $(IFS=,; echo "${problems[*]}" | sed 's/,/, /g')"
+        joined=$(printf '%s, ' "${problems[@]}")
+        echo "$exe: ${joined%, }"
         failed=1
     fi
 done < <(ls "$build"/orvex*.exe "$build"/tools/camsim/orvex-camsim.exe "$build"/tests/tst_*/tst_*.exe 2>/dev/null)

@@ -35,7 +35,7 @@ for exe in "$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.
         continue
     fi
     for dll in $imports; do
-        if ! echo "$dll" | tr 'A-Z' 'a-z' | grep -Eq "$system_dlls"; then
+        if ! grep -Eq "$system_dlls" <<<"${dll,,}"; then
             echo "$exe: needs $dll, which Windows does not have" >&2
             failed=1
         fi

@@ -46,7 +46,7 @@ for dpi in 96 144 192; do
         /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null
     (cd "$work/program" && exec "$wine" orvex.exe >"$work/orvex-$dpi.log" 2>&1) &
     orvex=$!
-    pids+=($orvex)
+    pids+=("$orvex")
     window=$(wait_window 180) || fail "$dpi dpi: no Orvex window"
     size=$(xwininfo -id "$window" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
 
