@@ -54,6 +54,8 @@ export DISPLAY
 # One colour fills the camera's picture, so its extent on screen shows
 # exactly; the overlay is green and red and cannot be taken for it.
 convert -size 640x480 xc:'#c02080' -quality 95 "$out/replay/frame.jpg"
+# Made here: the background job may not have opened it yet when it is first read.
+: >"$out/camsim.log"
 "$build/tools/camsim/orvex-camsim" --listen 127.0.0.1 --port 0 --replay "$out/replay" \
     --fps 10 --status-every 0 >"$out/camsim.log" 2>&1 &
 pids+=($!)
