@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian/Ubuntu packages Orvex needs that are not there yet.
-# Usage: tools/deps.sh [build|test|format|fuzz|bench|qt6]...   (default: build)
+# Usage: tools/deps.sh [build|test|format|lint|fuzz|bench|qt6]...   (default: build)
 set -euo pipefail
 
 packages=(build-essential cmake qtbase5-dev libjpeg-dev)
@@ -14,6 +14,7 @@ for need in "${@:-build}"; do
         nftables) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     format) packages+=(clang-format git) ;;
+    lint) packages+=(shellcheck git) ;;
     bench) packages+=(libbenchmark-dev libturbojpeg0-dev ffmpeg) ;;
     # Qt 6's JPEG, offscreen and xcb plugins come with its GUI library.
     qt6) packages+=(qt6-base-dev) ;;
