@@ -19,10 +19,9 @@ build=${ORVEX_FUZZ_BUILD:-$repo/build-fuzz}
 work=${ORVEX_FUZZ_WORK:-$repo/fuzz/corpus-work}
 jobs=${ORVEX_FUZZ_JOBS:-2}
 
+# The preset fuzz, in CMakePresets.json; libFuzzer needs clang.
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    CXX=${CXX:-clang++} cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DORVEX_BUILD_FUZZER=ON -DORVEX_BUILD_TESTS=OFF -DORVEX_BUILD_TOOLS=OFF \
-        -DORVEX_WERROR=ON >/dev/null
+    CXX=${CXX:-clang++} cmake -S "$repo" --preset fuzz -B "$build" >/dev/null
 fi
 cmake --build "$build" -j"$jobs" --target orvex-stream-fuzzer
 

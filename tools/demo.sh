@@ -23,8 +23,8 @@ fi
 
 tools/deps.sh build
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_ADDRESS=127.0.0.1 \
-    -DORVEX_BUILD_TESTS=OFF >/dev/null
+# The preset demo, in CMakePresets.json: Release, 127.0.0.1, no tests.
+cmake --preset demo -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orvex orvex-camsim
 
 camsim="$build/tools/camsim/orvex-camsim"

@@ -8,10 +8,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-build="build-bench"
+build="build-bench" # the preset bench's folder
 tools/deps.sh bench
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DORVEX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target orvex-bench-stream orvex-bench-e2e orvex-camsim >&2
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j"$(nproc)" --target orvex-bench-stream orvex-bench-e2e orvex-camsim >&2
 
 json="$(mktemp)"
 trap 'rm -f "$json"' EXIT

@@ -12,7 +12,6 @@
 # skips installing Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-root=$PWD
 
 archs=("${@:-i686}")
 
@@ -83,6 +82,7 @@ make_zip() {
 [ "${ORVEX_WINDOWS_NO_DEPS:-0}" = 1 ] || tools/windows/deps.sh
 
 for arch in "${archs[@]}"; do
+    # The folders of the presets windows-i686 and windows-x86_64.
     case "$arch" in
     i686) build=build-win32 suffix=win32 ;;
     x86_64) build=build-win64 suffix=win64 ;;
@@ -97,10 +97,10 @@ for arch in "${archs[@]}"; do
     echo "== Qt for $arch ready after $((SECONDS - start)) s"
 
     start=$SECONDS
-    cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-$arch.cmake" \
-        -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_BUILD_TYPE=Release \
+    # The preset windows-<arch>, in CMakePresets.json, on the Qt just built.
+    cmake --preset "windows-$arch" -DCMAKE_PREFIX_PATH="$qt" \
         -DORVEX_WERROR="${ORVEX_WERROR:-OFF}" >/dev/null
-    cmake --build "$build" -j"${ORVEX_JOBS:-2}"
+    cmake --build --preset "windows-$arch" -j"${ORVEX_JOBS:-2}"
     tools/windows/check-programs.sh "$build" "$arch"
     make_zip "$build" "$suffix"
     echo "== Orvex for $arch built in $((SECONDS - start)) s"
