@@ -36,6 +36,7 @@ make_zip() {
     local stage=$build/zip/$name
     rm -rf "$build/zip" "$build/$name.zip"
     mkdir -p "$stage/LICENSES"
+    cp LICENSE "$stage/LICENSES/Orvex-LICENSE.txt"
     cp "$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.exe \
         "$build"/tools/camsim/orvex-camsim.exe "$stage/"
     "$triple-strip" "$stage"/*.exe
