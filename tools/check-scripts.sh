@@ -134,6 +134,34 @@ install_packages() {
 case_install_packages_index_failing() { install_packages "an index failing to download"; }
 case_install_packages_package_missing() { install_packages "a package not to be had"; }
 
+# --- tools/install-packages.sh: another architecture, added for the install -
+# Its index is caught mid-sync; where that costs a package, the architecture
+# goes again with what of it was installed, and apt-get update is whole again.
+install_packages_arch() {
+    local outcome=$1
+    new_case "install-packages.sh adding arm64, $outcome"
+    copy_tree tools/install-packages.sh
+    fake common/sudo
+    fake install-packages-arch/dpkg
+    fake install-packages-arch/dpkg-query
+    fake install-packages-arch/apt-get
+    local packages=(libjpeg-dev:arm64 cmake)
+    [ "$outcome" = "one not to be had" ] && packages+=(libqt5gui5-missing:arm64)
+    run "$case_dir/tree/tools/install-packages.sh" --for deb.sh "${packages[@]}"
+    if [ "$outcome" = "all installed" ]; then
+        expect "succeeds" succeeded
+        expect "keeps the architecture" grep -qx arm64 "$case_dir/foreign"
+    else
+        expect "fails" failed
+        expect "names the package and why" logged "^deb.sh: cannot install libqt5gui5-missing:arm64: qtbase5-dev:arm64 : Depends"
+        expect "purges what it installed of arm64" grep -q ' libjpeg-dev:arm64$' "$case_dir/purged"
+        expect "removes the architecture again" grep -qx 'arm64 removed' "$case_dir/architectures"
+        expect "says so" logged "the arm64 architecture, added for this install, is removed again"
+    fi
+}
+case_install_packages_arm64() { install_packages_arch "all installed"; }
+case_install_packages_arm64_missing() { install_packages_arch "one not to be had"; }
+
 # --- tools/windows/deps.sh: Wine's 32-bit half only where it can run ----------
 
 windows_deps() {

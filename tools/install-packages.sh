@@ -9,6 +9,12 @@
 # Only a package that really cannot be installed fails the install, each
 # named in one line with apt's reason.
 #
+# A package of another architecture (wine32:i386, qtbase5-dev:arm64) brings
+# that architecture in where dpkg does not have it yet. If the install then
+# fails, the architecture goes again, with what of it was installed: its
+# indexes, which mirrors let fall out of sync more often than the native
+# ones, must not make every later apt-get update fail for nothing.
+#
 # Usage: tools/install-packages.sh [--for NAME] PACKAGE...
 #   NAME starts the messages (default: install-packages.sh).
 set -euo pipefail
@@ -33,6 +39,32 @@ export DEBIAN_FRONTEND=noninteractive
 apt=("${sudo[@]}" apt-get -o Acquire::Retries=5 -o DPkg::Lock::Timeout=600)
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
+
+# Architectures this install adds, to be taken away again if it fails.
+added=()
+native=$(dpkg --print-architecture 2>/dev/null || true)
+for p in "${missing[@]}"; do
+    arch=${p##*:}
+    case "$arch" in "$p" | "$native" | any | native) continue ;; esac
+    dpkg --print-foreign-architectures | grep -qx "$arch" && continue
+    "${sudo[@]}" dpkg --add-architecture "$arch"
+    added+=("$arch")
+done
+failed() {
+    local arch theirs
+    for arch in "${added[@]}"; do
+        mapfile -t theirs < <(dpkg-query -W -f='${binary:Package}\n' 2>/dev/null | grep ":$arch\$" || true)
+        if [ ${#theirs[@]} -gt 0 ]; then
+            "${apt[@]}" -q -y purge "${theirs[@]}" >"$log" 2>&1 || true
+        fi
+        if "${sudo[@]}" dpkg --remove-architecture "$arch" >"$log" 2>&1; then
+            echo "$who: the $arch architecture, added for this install, is removed again"
+        else
+            echo "$who: the $arch architecture, added for this install, could not be removed: $(head -n1 "$log")"
+        fi
+    done
+    exit 1
+}
 
 echo "$who: installing ${missing[*]}"
 if ! "${apt[@]}" -q update >"$log" 2>&1; then
@@ -65,4 +97,4 @@ elif [ ${#installable[@]} -gt 0 ] &&
     ! "${apt[@]}" -q -y --no-install-recommends install "${installable[@]}" >"$log" 2>&1; then
     echo "$who: the install of ${installable[*]} failed too: $(grep -m1 '^E:' "$log" | sed 's/^E: //' || true)"
 fi
-exit 1
+failed

@@ -21,8 +21,6 @@ packages=(cmake make g++ perl python3 dpkg-dev file zip unzip nasm
 guest=(qemu-system-x86 qemu-user-static debootstrap e2fsprogs util-linux)
 
 install() { "$here/../install-packages.sh" --for windows/deps.sh "$@"; }
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
 
 if ! reason=$("$here/runs-32bit.sh"); then
     echo "windows/deps.sh: not installing Wine's 32-bit half: $reason"
@@ -31,16 +29,9 @@ if ! reason=$("$here/runs-32bit.sh"); then
 fi
 
 install "${packages[@]}"
-added=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo[@]}" dpkg --add-architecture i386
-    added=1
-fi
+# Where it fails, the i386 architecture it brings in goes again.
 install wine32:i386 && exit 0
 # Typically its i386 libraries must match the amd64 ones of the security
 # archive, whose i386 index a mirror in mid-sync may lack.
 echo "windows/deps.sh: without Wine's 32-bit half, the 32-bit programs are tested in an emulated i386 guest"
-if [ $added = 1 ]; then
-    "${sudo[@]}" dpkg --remove-architecture i386 || true
-fi
 install "${guest[@]}"
