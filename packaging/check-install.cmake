@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Installs the build in BUILD_DIR into a fresh PREFIX and checks what landed
 # there: the programs, a menu entry per program naming its installed path,
-# and the icon. Run by CTest (the "install" test).
+# the icon, the AppStream metainfo and the manual pages. Run by CTest (the
+# "install" test).
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -24,12 +25,16 @@ foreach(program orvex orvex-crosshair orvex-plain)
         message(FATAL_ERROR "${program}.desktop: ${exec}")
     endif()
 endforeach()
-if(NOT EXISTS "${PREFIX}/share/icons/hicolor/scalable/apps/orvex.svg")
-    message(FATAL_ERROR "icon not installed")
-endif()
+foreach(file icons/hicolor/scalable/apps/orvex.svg metainfo/org.orvex.Orvex.metainfo.xml
+        man/man1/orvex.1 man/man1/orvex-crosshair.1 man/man1/orvex-plain.1 man/man1/orvex-camsim.1)
+    if(NOT EXISTS "${PREFIX}/share/${file}")
+        message(FATAL_ERROR "share/${file} not installed")
+    endif()
+endforeach()
+# Nothing else: no test program, no benchmark.
 file(GLOB_RECURSE everything RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(LENGTH everything count)
-if(NOT count EQUAL 8)
-    message(FATAL_ERROR "expected 8 installed files, found: ${everything}")
+if(NOT count EQUAL 13)
+    message(FATAL_ERROR "expected 13 installed files, found: ${everything}")
 endif()
 file(REMOVE_RECURSE "${PREFIX}")
