@@ -76,7 +76,7 @@ git ls-files -z --cached --others --exclude-standard |
 
 start=$SECONDS
 echo "deb.sh: building orvex $version for $arch${profiles:+ (profiles: $profiles)}"
-(cd "$source" && dpkg-buildpackage "${options[@]}" -J) >"$out/build.log" 2>&1 || {
+(cd "$source" && dpkg-buildpackage "${options[@]}" -J"$(nproc)") >"$out/build.log" 2>&1 || {
     tail -n 40 "$out/build.log" >&2
     echo "deb.sh: dpkg-buildpackage failed; the whole log is $out/build.log" >&2
     exit 1
