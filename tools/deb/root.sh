@@ -100,5 +100,12 @@ apt-config dump | grep -i '^Acquire::[a-z]*::Proxy' | sed 's/$/;/' |
 "${sudo[@]}" rm -rf "$root"
 "${sudo[@]}" mv "$new" "$root"
 date -u +%FT%TZ >"$root.complete"
+# Roots an earlier version of this script made for the same system, half a
+# gigabyte each, are of no further use.
+for old in "$cache/debroot-$suite-$arch"-*.complete; do
+    [ "$old" = "$root.complete" ] && continue
+    rm -f "$old"
+    "${sudo[@]}" rm -rf "${old%.complete}" "${old%.complete}.lock"
+done
 echo "deb/root.sh: Debian $suite ($arch) root made in $((SECONDS - start)) s" >&2
 echo "$root"
