@@ -40,8 +40,9 @@ build_depends() {
     ' "$arch" "$profiles"); do
         # debhelper-compat is debhelper's name for its compatibility levels.
         [ "$name" = debhelper-compat ] && name=debhelper
+        # Read whole first: grep -q stopping early would fail the pipe.
         if [ "$arch" != "$native" ] &&
-            ! apt-cache show --no-all-versions "$name" 2>/dev/null | grep -qE '^(Multi-Arch: foreign|Architecture: all)$'; then
+            ! grep -qE '^(Multi-Arch: foreign|Architecture: all)$' <<<"$(apt-cache show --no-all-versions "$name" 2>/dev/null)"; then
             name=$name:$arch
         fi
         echo "$name"
