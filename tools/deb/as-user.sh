@@ -35,8 +35,10 @@ until_true() {
     done
 }
 
-# At 96 dpi the window has its 100 % size.
-Xvfb -displayfd 5 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 5>"$out/display" >"$out/xvfb.log" 2>&1 &
+# At 96 dpi the window has its 100 % size. -noreset: without it the server
+# resets when one program's last connection closes, and refuses the next
+# program's for that while.
+Xvfb -displayfd 5 -screen 0 1024x768x24 -dpi 96 -nolisten tcp -noreset 5>"$out/display" >"$out/xvfb.log" 2>&1 &
 pids+=($!)
 until_true 60 test -s "$out/display" || fail "Xvfb did not start: $(cat "$out/xvfb.log")"
 DISPLAY=:$(head -n1 "$out/display")
