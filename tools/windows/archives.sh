@@ -26,5 +26,5 @@ debian_archives() {
         echo "archives.sh: the machine's apt sources name no archive for bookworm main; using Debian's own" >&2
         archives="http://deb.debian.org/debian bookworm"$'\n'"http://deb.debian.org/debian-security bookworm-security"
     fi
-    sed "s/ bookworm/ $suite/" <<<"$archives"
+    echo "${archives// bookworm/ $suite}"
 }
