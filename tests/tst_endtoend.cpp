@@ -3,13 +3,12 @@
 #include "framecode.h"
 #include "logcapture.h"
 #include "snapshot.h"
+#include "testfiles.h"
 #include "widgettestaccess.h"
 
 #include <QApplication>
 #include <QBuffer>
-#include <QDirIterator>
 #include <QImage>
-#include <QMap>
 #include <QPainter>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -24,18 +23,6 @@ namespace {
 #ifdef Q_OS_LINUX
 // Why this process has no mount namespace of its own, or empty.
 QString privateMountsProblem = QStringLiteral("not set up");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // A JPEG file of the given size that shows number as the simulator's pictures do.
 QByteArray numberedPicture(quint32 number, const QSize &size)
@@ -52,17 +39,6 @@ QByteArray numberedPicture(quint32 number, const QSize &size)
     return bytes;
 }
 
-// Every file under directory, by its path below it, with its bytes.
-QMap<QString, QByteArray> filesUnder(const QString &directory)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(directory).relativeFilePath(path), readFile(path));
-    }
-    return files;
-}
 #endif
 
 // The view paints the picture unscaled, 10 pixels in from its corner.

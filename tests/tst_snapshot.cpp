@@ -3,13 +3,13 @@
 #include "logcapture.h"
 #include "loopbackcamera.h"
 #include "snapshot.h"
+#include "testfiles.h"
 #include "widget.h"
 #include "widgetform.h"
 #include "widgettestaccess.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
@@ -18,7 +18,6 @@
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
-#include <QMap>
 #include <QSet>
 #include <QThread>
 
@@ -42,20 +41,6 @@ namespace {
 
 // What a folder Capture may save into is like.
 enum class Place { Writable, Missing, NotAFolder };
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 #ifndef Q_OS_WIN
 // Caps the size of any file this process writes, so a write to a real
@@ -196,18 +181,6 @@ bool makePlace(const QString &path, Place place)
         return writeFile(path, "not a folder");
     }
     return false;
-}
-
-// Every file under directory, by its path below it, with its bytes.
-QMap<QString, QByteArray> filesUnder(const QString &directory)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(directory).relativeFilePath(path), readFile(path));
-    }
-    return files;
 }
 
 QString native(const QString &path)
