@@ -50,7 +50,9 @@ QByteArray encodeWithLibjpeg(const QImage &source, const JpegOptions &options)
     info.optimize_coding = options.optimized;
     info.restart_interval = unsigned(options.restartInterval);
     if (!grey) {
-        const int across = options.colours == JpegColours::YCbCr444 ? 1 : 2;
+        const int across = options.colours == JpegColours::YCbCr444 ? 1
+            : options.colours == JpegColours::YCbCr411              ? 4
+                                                                    : 2;
         const int down = options.colours == JpegColours::YCbCr420 ? 2 : 1;
         info.comp_info[0].h_samp_factor = cmyk ? 1 : across;
         info.comp_info[0].v_samp_factor = cmyk ? 1 : down;

@@ -19,6 +19,7 @@ enum class JpegColours {
     YCbCr420, // colour at half resolution both ways, as Qt and most cameras write
     YCbCr422, // half resolution across, as many camera sensors deliver
     YCbCr444, // full resolution
+    YCbCr411, // a quarter of the resolution across, as some DV-era sensors
     Grey,
     Cmyk, // four channels, inverted as Adobe's programs write them
 };
