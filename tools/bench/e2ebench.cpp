@@ -20,11 +20,13 @@
 #include <QCommandLineParser>
 #include <QImage>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -79,6 +81,7 @@ struct Settings
     int floodRuns = 20;
     int rounds = 3;
     QString ffmpeg; // empty: not there, or not wanted
+    QRegularExpression kinds; // the kinds of frame to measure; empty: all
 };
 
 void progress(const QString &text)
@@ -385,6 +388,76 @@ void addLargeFrameRows(Table &table, const Settings &settings)
     }
 }
 
+// One kind of frame a camera may send, and what the viewer may spend on it
+// at 30 frames a second against libjpeg-turbo decoding the whole frame.
+struct FrameKind
+{
+    QString name;
+    std::function<FrameSet()> make;
+    double mostRatio;
+};
+
+// Each kind of frame: the viewer's CPU per frame received at 30 frames a
+// second, against libjpeg-turbo's whole decode of the same frames to BGRX,
+// measured in the same round. Frames larger than the view need less than a
+// whole decode, since only the part shown is decoded.
+void addFrameKindRows(Table &table, const Settings &settings, CamsimProcess *simulator)
+{
+    auto simulated = [simulator](const QString &size) {
+        return [simulator, size] {
+            FrameSet frames;
+            if (simulator && simulator->start({"--fps", "0", "--size", size}))
+                frames = captureFrames(simulator->port, 30);
+            if (simulator)
+                simulator->stop();
+            return frames;
+        };
+    };
+    const FrameKind kinds[] = {
+        {"plain 640x480 (the simulator's test pattern)", simulated("640x480"), 1.5},
+        {"photo 720x477", [] { return makePhotoFrames(8); }, 1.5},
+        {"HD 1280x720 4:2:2", [] { return makeCameraFrames(QSize(1280, 720), 8); }, 1.5},
+        {"noisy progressive 640x480", [] { return makeNoisyFrames(8, true); }, 1.5},
+        {"UXGA 1600x1200 4:2:2", [] { return makeCameraFrames(QSize(1600, 1200), 8); }, 0.6},
+        {"small 320x240 (the simulator's test pattern)", simulated("320x240"), 1.5},
+    };
+
+    table.section("each kind of frame at 30 frames/s: the viewer's CPU per frame received, "
+                  "against libjpeg-turbo's whole decode to BGRX (medians of "
+                  + QString::number(settings.rounds) + " rounds)");
+    for (const FrameKind &kind : kinds) {
+        if (!kind.name.contains(settings.kinds))
+            continue;
+        const FrameSet frames = kind.make();
+        if (frames.empty()) {
+            table.row(kind.name, "not run", "no simulator given (--camsim)");
+            continue;
+        }
+        qint64 bytes = 0;
+        for (const QByteArray &frame : frames)
+            bytes += frame.size();
+        std::vector<double> viewer, turbo;
+        for (int r = 0; r < settings.rounds; ++r) {
+            progress(QString("%1: round %2").arg(kind.name).arg(r + 1));
+            turbo.push_back(turboDecodeMs(frames, 1000));
+            PacedCamera camera(frames, 30.0);
+            const quint16 port = camera.listen();
+            camera.start();
+            const ViewerRun run = runViewer(port, 1000, settings.latencyMs, nullptr);
+            camera.stop();
+            viewer.push_back(run.received ? run.cpuMs / run.received : 0.0);
+        }
+        const double viewerMs = median(viewer);
+        const double turboMs = median(turbo);
+        const double ratio = viewerMs / turboMs;
+        table.row(
+            QString("%1, %2 KB").arg(kind.name).arg(bytes / qint64(frames.size()) / 1024),
+            QString("%1 ms / %2 ms = %3x")
+                .arg(fixed(viewerMs, 3), fixed(turboMs, 3), fixed(ratio, 2)),
+            QString("<= %1x: %2").arg(fixed(kind.mostRatio, 1), verdict(ratio <= kind.mostRatio)));
+    }
+}
+
 QString describe(const FrameSetUnderTest &set)
 {
     const QImage first = QImage::fromData(set.frames.front());
@@ -427,9 +500,13 @@ int main(int argc, char **argv)
                                              "Only the rows of frames larger than the view.");
     const QCommandLineOption skipLargeOption("no-large",
                                              "Without the rows of frames larger than the view.");
+    const QCommandLineOption onlyKindsOption(
+        "only-kinds", "Only the viewer at 30 fps on each kind of frame against a whole decode.");
+    const QCommandLineOption kindsOption(
+        "kinds", "The kinds of frame measured: those whose name matches.", "pattern");
     parser.addOptions({camsimOption, ffmpegOption, streamOption, secondsOption, latencyOption,
                        roundsOption, floodSecondsOption, floodRunsOption, onlyLargeOption,
-                       skipLargeOption});
+                       skipLargeOption, onlyKindsOption, kindsOption});
     parser.process(app);
     // The viewer's lines would mix with the progress and the table.
     QLoggingCategory::setFilterRules(QStringLiteral("*=false"));
@@ -440,6 +517,7 @@ int main(int argc, char **argv)
     settings.rounds = std::max(1, parser.value(roundsOption).toInt());
     settings.floodMs = int(parser.value(floodSecondsOption).toDouble() * 1000);
     settings.floodRuns = std::max(0, parser.value(floodRunsOption).toInt());
+    settings.kinds.setPattern(parser.value(kindsOption));
     const QString ffmpeg = parser.value(ffmpegOption);
     if (ffmpeg != "none" && !QStandardPaths::findExecutable(ffmpeg).isEmpty())
         settings.ffmpeg = ffmpeg;
@@ -458,6 +536,11 @@ int main(int argc, char **argv)
     CamsimProcess simulator(parser.value(camsimOption));
     // Its status lines would pile up unread.
     simulator.discardErrorOutput();
+    addFrameKindRows(table, settings, haveSimulator ? &simulator : nullptr);
+    if (parser.isSet(onlyKindsOption)) {
+        table.print();
+        return 0;
+    }
 
     std::vector<FrameSetUnderTest> sets;
     if (haveSimulator) {

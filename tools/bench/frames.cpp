@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QRadialGradient>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -22,6 +23,7 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 // Around what small camera modules produce by default.
 constexpr int kCameraQuality = 75;
+constexpr int kPhotoQuality = 90;
 constexpr int kNoiseAmplitude = 28;
 
 // SOI, then an APP15 segment with a 2-byte length covering itself, a tag and
@@ -93,7 +95,59 @@ QImage cameraScene(std::mt19937 &random, const QSize &size, int index)
     return image;
 }
 
+QImage photoScene(std::mt19937 &random, int index)
+{
+    const QSize size(720, 477);
+    QImage image(size, QImage::Format_RGB32);
+    std::uniform_int_distribution<int> channel(30, 230);
+    std::uniform_real_distribution<qreal> unit(0.0, 1.0);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient sky(0, 0, 0, size.height());
+        sky.setColorAt(0.0, QColor(120, 150, 200));
+        sky.setColorAt(1.0, QColor(90, 80, 60));
+        painter.fillRect(image.rect(), sky);
+        painter.setPen(Qt::NoPen);
+        for (int i = 0; i < 160; ++i) {
+            const QPointF centre(unit(random) * size.width() + index, unit(random) * size.height());
+            const qreal radius = 4 + unit(random) * 60;
+            QRadialGradient blob(centre, radius);
+            blob.setColorAt(0.0, QColor(channel(random), channel(random), channel(random)));
+            blob.setColorAt(1.0, QColor(channel(random), channel(random), channel(random), 0));
+            painter.setBrush(blob);
+            painter.drawEllipse(centre, radius, radius * (0.5 + unit(random)));
+        }
+        // Fine detail, as leaves, fabric or text give a photograph.
+        painter.setPen(QPen(QColor(20, 20, 20, 120), 1));
+        for (int i = 0; i < 400; ++i) {
+            const QPointF from(unit(random) * size.width(), unit(random) * size.height());
+            painter.drawLine(from, from + QPointF(unit(random) * 12 - 6, unit(random) * 12 - 6));
+        }
+    }
+    std::uniform_int_distribution<int> noise(-4, 4);
+    for (int y = 0; y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            const int n = noise(random);
+            const QRgb p = line[x];
+            line[x] = qRgb(qBound(0, qRed(p) + n, 255), qBound(0, qGreen(p) + n, 255),
+                           qBound(0, qBlue(p) + n, 255));
+        }
+    }
+    return image;
+}
+
 } // namespace
+
+FrameSet makePhotoFrames(int count)
+{
+    std::mt19937 random(1977);
+    FrameSet frames;
+    for (int i = 0; i < count; ++i)
+        frames.push_back(encodeJpeg(photoScene(random, i), {kPhotoQuality}));
+    return frames;
+}
 
 FrameSet makeCameraFrames(const QSize &size, int count)
 {
@@ -106,13 +160,12 @@ FrameSet makeCameraFrames(const QSize &size, int count)
     return frames;
 }
 
-FrameSet makeNoisyFrames(int count)
+FrameSet makeNoisyFrames(int count, bool progressive)
 {
     std::mt19937 random(8080);
     FrameSet frames;
-    for (int i = 0; i < count; ++i) {
-        frames.push_back(encodeJpeg(noisyScene(random, i), {kCameraQuality}));
-    }
+    for (int i = 0; i < count; ++i)
+        frames.push_back(encodeJpeg(noisyScene(random, i), {kCameraQuality, progressive}));
     return frames;
 }
 

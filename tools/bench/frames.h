@@ -14,7 +14,12 @@ using FrameSet = std::vector<QByteArray>;
 
 // Noisy 640x480 pictures (a soft scene under strong sensor-like noise, the
 // hard case for a decoder), encoded at a small camera's quality.
-FrameSet makeNoisyFrames(int count);
+FrameSet makeNoisyFrames(int count, bool progressive = false);
+
+// Photographs of a busy scene: many soft-edged shapes, fine texture and mild
+// noise, 720x477 (not a whole number of 16-pixel blocks down), coded 4:2:0
+// at a photo's usual quality.
+FrameSet makePhotoFrames(int count);
 
 // Pictures from a camera with a larger sensor than the view shows: a soft
 // scene under mild noise, coded 4:2:2 as many camera sensors deliver it, at a
