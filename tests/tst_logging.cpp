@@ -3,7 +3,7 @@
 // lookup and thread pool do while the window decodes the camera's frames.
 // Meant to run under ThreadSanitizer too (tools/test.sh --tsan).
 
-#include "decodeguard.h"
+#include "framedecoder.h"
 #include "jpegframes.h"
 #include "logcapture.h"
 
@@ -61,11 +61,12 @@ void TestLogging::messagesFromAnotherThreadWhileDecoding()
         std::this_thread::yield();
 
     int wrongPictures = 0;
+    FrameDecoder decoder;
     QImage picture;
     for (int i = 0; i < kFramePairs; ++i) {
-        decodeFrame(good.constData(), good.size(), &picture);
+        decoder.decode(good.constData(), good.size(), &picture);
         wrongPictures += picture.size() == QSize(64, 48) ? 0 : 1;
-        decodeFrame(undecodable.constData(), undecodable.size(), &picture);
+        decoder.decode(undecodable.constData(), undecodable.size(), &picture);
         wrongPictures += picture.isNull() ? 0 : 1;
     }
     stop = true;

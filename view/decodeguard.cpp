@@ -1,12 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "decodeguard.h"
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QColorSpace>
-#include <QImage>
-#include <QImageReader>
-#include <QRect>
 #include <QSize>
 
 #include <cstring>
@@ -58,13 +52,25 @@ bool isProgressiveFrameMarker(unsigned char code)
     return code == 0xC2 || code == 0xC6 || code == 0xCA || code == 0xCE;
 }
 
-// Whether the decoder may stop after the rows in view with the same outcome
-// for them as a whole decode. A progressive frame is read to its end before
-// any row comes out, so its errors show either way. A sequential one is read
-// as its rows come out, and only a whole decode reaches what follows its scan:
-// a marker there other than the end of image (another scan, a bad marker, a
-// marker in damaged data) may fail the decode, so such a frame is decoded
-// whole. Data that just stops is made up the same way in both.
+} // namespace
+
+bool isAffordable(const QSize &size, const char *data, int length)
+{
+    if (length <= 0 || size.width() > kMaxPictureSide || size.height() > kMaxPictureSide)
+        return false;
+    const qint64 pixels = qMax<qint64>(1, qint64(size.width()) * size.height());
+    if (pixels > kMaxPixelsPerByte * length)
+        return false;
+    const qint64 maxScans = qMin(kMaxScanPixels, kMaxScanPixelsPerByte * length) / pixels;
+    return countScans(data, length, maxScans) <= maxScans;
+}
+
+// A progressive frame is read to its end before any row comes out, so its
+// errors show either way. A sequential one is read as its rows come out, and
+// only a whole decode reaches what follows its scan: a marker there other than
+// the end of image (another scan, a bad marker, a marker in damaged data) may
+// fail the decode, so such a frame is decoded whole. Data that just stops is
+// made up the same way in both.
 bool mayStopEarly(const char *data, int length)
 {
     const auto *b = reinterpret_cast<const unsigned char *>(data);
@@ -107,57 +113,4 @@ bool mayStopEarly(const char *data, int length)
             return false;
     }
     return true;
-}
-
-} // namespace
-
-bool isAffordable(QImageReader &reader, const char *data, int length)
-{
-    if (length <= 0)
-        return false;
-    const QSize size = reader.size();
-    // A header the reader cannot size would not decode either.
-    if (!size.isValid() || size.width() > kMaxPictureSide || size.height() > kMaxPictureSide)
-        return false;
-    if (reader.format() != "jpeg")
-        return true;
-    const qint64 pixels = qMax<qint64>(1, qint64(size.width()) * size.height());
-    if (pixels > kMaxPixelsPerByte * length)
-        return false;
-    const qint64 maxScans = qMin(kMaxScanPixels, kMaxScanPixelsPerByte * length) / pixels;
-    return countScans(data, length, maxScans) <= maxScans;
-}
-
-void decodeFrame(const char *data, int length, QImage *picture)
-{
-    decodeFrame(data, length, picture, QSize());
-}
-
-void decodeFrame(const char *data, int length, QImage *picture, const QSize &shown)
-{
-    QByteArray bytes = QByteArray::fromRawData(data, qMax(0, length));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    // The reader that judged the header goes on to decode from where it
-    // stopped, without finding the format and parsing the header a second time.
-    QImageReader reader(&buffer);
-    if (!isAffordable(reader, data, length)) {
-        *picture = QImage();
-        return;
-    }
-    // Decoding over an old picture keeps the text and colour space it came
-    // with, and adds the new frame's text to that text: after a frame that
-    // brought any, start from a fresh picture, or a camera could make them
-    // pile up frame after frame.
-    if (!picture->textKeys().isEmpty() || picture->colorSpace().isValid())
-        *picture = QImage();
-    // Rows below the part shown are never decoded: the reader stops after
-    // the last one in view.
-    const QRect whole(QPoint(0, 0), reader.size());
-    if (shown.isValid() && !QRect(QPoint(0, 0), shown).contains(whole) && reader.format() == "jpeg"
-        && mayStopEarly(data, length))
-        reader.setClipRect(whole.intersected(QRect(QPoint(0, 0), shown)));
-    // A failed read may have written part of the picture; it is not shown.
-    if (!reader.read(picture))
-        *picture = QImage();
 }

@@ -5,23 +5,17 @@
 #include <QtGlobal>
 
 QT_BEGIN_NAMESPACE
-class QImage;
-class QImageReader;
 class QSize;
 QT_END_NAMESPACE
 
-// The camera is not trusted. Judges a frame by its header alone (and, for a
-// JPEG, by counting its scans) before anything is allocated for its pixels:
-// false for frames whose decoding would cost far more than their bytes are
-// worth. The reader is left ready to decode the frame.
-bool isAffordable(QImageReader &reader, const char *data, int length);
+// The camera is not trusted. Judges a JPEG frame by the picture size its
+// header declares and by counting its scans, before anything is allocated
+// for its pixels: false for frames whose decoding would cost far more than
+// their bytes are worth.
+bool isAffordable(const QSize &size, const char *data, int length);
 
-// Decodes a frame into picture if it is affordable, writing over the
-// picture's pixels when the frame has the same size and format. A frame that
-// is refused or does not decode leaves picture null. Of a frame larger than
-// shown (when given), only the top-left part of that size is decoded where
-// that comes out exactly as the same part of a whole decode would.
-void decodeFrame(const char *data, int length, QImage *picture, const QSize &shown);
-void decodeFrame(const char *data, int length, QImage *picture);
+// Whether the decoder may stop after the rows in view with the same outcome
+// for them as a whole decode would have.
+bool mayStopEarly(const char *data, int length);
 
 #endif // DECODEGUARD_H

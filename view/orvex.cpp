@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "orvex.h"
 
-#include "decodeguard.h"
 #include "overlay.h"
 
 #include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QRegion>
 
@@ -27,6 +27,14 @@ const QSize kShownPart(kViewWidth - 10, kViewHeight - 10);
 bool drawsSmooth(qreal scale)
 {
     return scale != std::floor(scale);
+}
+
+// Where the view shows picture, in the view's coordinates.
+QRect shownArea(const QImage &picture)
+{
+    if (picture.isNull())
+        return QRect();
+    return QRect(kPictureOrigin.toPoint(), picture.size().boundedTo(kShownPart));
 }
 
 #if ORVEX_OVERLAY >= 2
@@ -61,10 +69,10 @@ void Orvex::showFrame(const char *data, int length)
     update();
 }
 
-void Orvex::paintEvent(QPaintEvent *)
+void Orvex::paintEvent(QPaintEvent *event)
 {
     if (newFrame) {
-        decodeFrame(newestFrame.data(), int(newestFrame.size()), image, kShownPart);
+        decoder.decode(newestFrame.data(), int(newestFrame.size()), image, kShownPart);
         newFrame = false;
         ++decodes;
     }
@@ -72,14 +80,15 @@ void Orvex::paintEvent(QPaintEvent *)
 #if ORVEX_OVERLAY >= 2
     const int fps = frameRate.tick(lastTime, QTime::currentTime());
 #endif
-    QRegion uncovered(rect());
-    if (!image->isNull() && !image->hasAlphaChannel())
-        uncovered -= QRect(kPictureOrigin.toPoint(), image->size());
-    for (const QRect &band : uncovered)
+    const QRect shown = shownArea(*image);
+    for (const QRect &band : event->region() - shown)
         painter.fillRect(band, palette().brush(backgroundRole()));
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, drawsSmooth(devicePixelRatioF()));
-    painter.drawImage(kPictureOrigin, *image);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    if (!shown.isEmpty()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, drawsSmooth(devicePixelRatioF()));
+        // Columns decoded past those shown are not the frame's own.
+        painter.drawImage(kPictureOrigin, *image, QRectF(QPointF(0, 0), shown.size()));
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    }
 #if ORVEX_OVERLAY >= 1
     drawCrosshair(painter);
 #endif

@@ -2,6 +2,8 @@
 #ifndef ORVEX_H
 #define ORVEX_H
 
+#include "framedecoder.h"
+
 #include <QWidget>
 
 #include <vector>
@@ -51,6 +53,7 @@ private:
     std::vector<char> newestFrame;
     bool newFrame = false;
     qint64 decodes = 0;
+    FrameDecoder decoder;
 };
 
 #endif // ORVEX_H

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "decodefloors.h"
 
-#include "decodeguard.h"
+#include "framedecoder.h"
 #include "stats.h"
 #include "widgettestaccess.h"
 
@@ -64,11 +64,12 @@ double turboDecodeMs(const FrameSet &frames, double minMs)
 
 double decodeFrameMs(const FrameSet &frames, double minMs, PictureStorage storage)
 {
+    FrameDecoder decoder;
     QImage kept;
-    return decodeLoopMs(frames, minMs, [&kept, storage](const QByteArray &frame) {
+    return decodeLoopMs(frames, minMs, [&decoder, &kept, storage](const QByteArray &frame) {
         QImage fresh;
         QImage *picture = storage == PictureStorage::Reused ? &kept : &fresh;
-        decodeFrame(frame.constData(), frame.size(), picture, kShownPart);
+        decoder.decode(frame.constData(), frame.size(), picture, kShownPart);
         if (picture->isNull())
             qFatal("the view's decode refused a benchmark frame");
     });

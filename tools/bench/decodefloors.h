@@ -16,7 +16,7 @@ enum class PictureStorage {
     Fresh, // a new picture for every frame
 };
 
-// The view's decode step (decodeFrame: header checks, then the decode of the
+// The view's decode step (FrameDecoder: header checks, then the decode of the
 // part of the picture the view shows).
 double decodeFrameMs(const FrameSet &frames, double minMs, PictureStorage storage);
 

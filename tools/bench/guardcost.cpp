@@ -1,25 +1,25 @@
 // SPDX-License-Identifier: MIT
 // Measures what the view's frame checks cost: a camera-like 640x480 frame
-// through the view's decode step (decodeFrame, run by its paint) against a
+// through the view's decode step (FrameDecoder, run by its paint) against a
 // bare QImage::loadFromData of the same bytes, and how long the view spends on
 // frames it refuses.
 //
 // usage: orvex-guard-cost [rounds [JPEG files...]]
 //        (build in Release; run on an idle machine). Given files, it times
-//        only those, through decodeFrame, with the peak resident memory.
+//        only those, through the view's decode step, with the peak resident
+//        memory.
 
 #include "camerapicture.h"
 #include "decodeguard.h"
+#include "framedecoder.h"
 #include "hostilejpeg.h"
 #include "jpegwriter.h"
 #include "stats.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 #include <QLoggingCategory>
 #include <QPainter>
 
@@ -57,29 +57,20 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("*=false"));
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 500;
 
+    FrameDecoder decoder;
     QImage decoded;
     QImage bare;
-    auto viewFrame = [&decoded](const QByteArray &f) {
-        return [&decoded, &f] { decodeFrame(f.constData(), f.size(), &decoded); };
+    auto viewFrame = [&decoder, &decoded](const QByteArray &f) {
+        return [&decoder, &decoded, &f] { decoder.decode(f.constData(), f.size(), &decoded); };
     };
-    // The checks alone, made with the same calls as the view makes them, to
-    // show their share apart from the decoding they precede.
+    // The checks alone, beside the header the decoder reads anyway, to show
+    // their share apart from the decoding they precede.
     auto checksOnly = [](const QByteArray &f) {
         return [&f] {
-            QByteArray bytes = QByteArray::fromRawData(f.constData(), f.size());
-            QBuffer buffer(&bytes);
-            buffer.open(QIODevice::ReadOnly);
-            QImageReader reader(&buffer);
-            volatile int width = reader.size().width();
-            volatile bool jpeg = reader.format() == "jpeg";
-            int scans = 0;
-            for (int at = f.indexOf('\xFF'); at >= 0 && at + 1 < f.size();
-                 at = f.indexOf('\xFF', at + 1))
-                scans += f[at + 1] == '\xDA' ? 1 : 0;
-            volatile int sink = scans;
-            Q_UNUSED(width);
-            Q_UNUSED(jpeg);
-            Q_UNUSED(sink);
+            volatile bool affordable = isAffordable(QSize(640, 480), f.constData(), f.size());
+            volatile bool early = mayStopEarly(f.constData(), f.size());
+            Q_UNUSED(affordable);
+            Q_UNUSED(early);
         };
     };
     auto bareFrame = [&bare](const QByteArray &f) {
@@ -90,7 +81,7 @@ int main(int argc, char *argv[])
 
     // Frames from files only: each run then reports its own peak memory.
     if (argc > 2) {
-        std::printf("%-34s %8s %14s %s\n", "file", "bytes", "decodeFrame us", "peak resident");
+        std::printf("%-34s %8s %14s %s\n", "file", "bytes", "view us", "peak resident");
         for (int i = 2; i < argc; ++i) {
             QFile file(QString::fromLocal8Bit(argv[i]));
             if (!file.open(QIODevice::ReadOnly)) {
@@ -109,8 +100,8 @@ int main(int argc, char *argv[])
     const QByteArray baseline = encodeJpeg(picture);
     const QByteArray progressive = encodeJpeg(picture, {75, true});
 
-    std::printf("%-34s %8s %14s %14s %10s %10s\n", "frame", "bytes", "decodeFrame us",
-                "loadFromData us", "added us", "checks us");
+    std::printf("%-34s %8s %14s %14s %10s %10s\n", "frame", "bytes", "view us", "loadFromData us",
+                "added us", "checks us");
     for (const auto &[name, frame] : {std::pair {"640x480 baseline q75", baseline},
                                       std::pair {"640x480 progressive q75", progressive}}) {
         // Interleave the two so drifting clocks and caches hit both alike.
@@ -130,8 +121,7 @@ int main(int argc, char *argv[])
     const QByteArray bomb = withDeclaredSize(baseline, 40000, 40000);
     const QByteArray flood640 = withExtraScans(withDeclaredSize(small, 640, 480), 20000);
     const QByteArray flood4096 = withExtraScans(withDeclaredSize(small, 4096, 4096), 1000);
-    std::printf("\n%-34s %8s %14s %14s\n", "refused frame", "bytes", "decodeFrame us",
-                "loadFromData us");
+    std::printf("\n%-34s %8s %14s %14s\n", "refused frame", "bytes", "view us", "loadFromData us");
     std::printf("%-34s %8d %14.1f %14s\n", "40000x40000 bomb", int(bomb.size()),
                 medianMicros(rounds, viewFrame(bomb)), "(6.4 GB)");
     std::printf("%-34s %8d %14.1f %14.1f\n", "640x480, 20000 empty scans", int(flood640.size()),
