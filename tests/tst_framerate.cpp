@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "overlay.h"
 
+#include <QPainter>
 #include <QTime>
 #include <QtTest>
+
+#include <functional>
 
 namespace {
 
@@ -43,6 +46,7 @@ private slots:
     void sequences();
     void firstPaintStartsWindowAtItsTime();
     void closingPaintStartsNextWindow();
+    void readoutDrawsAsDrawText();
 };
 
 void TestFrameRate::sequences_data()
@@ -108,6 +112,48 @@ void TestFrameRate::closingPaintStartsNextWindow()
     QCOMPARE(counter.tick(lastTime, timeOfDay(2500)), 3);
 }
 
-QTEST_APPLESS_MAIN(TestFrameRate)
+// The readout keeps its text laid out between paints: it must still draw what
+// drawText draws of each new value and font, and stay in the area the view
+// repaints for it.
+void TestFrameRate::readoutDrawsAsDrawText()
+{
+    const QFont normal = QGuiApplication::font();
+    QFont large = normal;
+    large.setPointSizeF(normal.pointSizeF() * 2);
+    const struct
+    {
+        int fps;
+        QFont font;
+    } steps[] = {{0, normal},    {25, normal},        {25, large},        {7, large},
+                 {1000, normal}, {123456789, normal}, {123456789, large}, {-1, normal}};
+
+    FrameRateReadout readout;
+    for (const auto &step : steps) {
+        auto render = [&step](const std::function<void(QPainter &)> &draw) {
+            QImage image(400, 80, QImage::Format_RGB32);
+            image.fill(Qt::black);
+            QPainter painter(&image);
+            painter.setFont(step.font);
+            draw(painter);
+            return image;
+        };
+        const QImage actual = render([&](QPainter &painter) { readout.draw(painter, step.fps); });
+        const QImage expected = render([&](QPainter &painter) {
+            painter.setPen(QPen(QBrush(Qt::green, Qt::SolidPattern), 2.0));
+            painter.drawText(QPointF(15.0, 25.0), QString::asprintf("%d FPS", step.fps));
+        });
+        const QString what = QString("%1 FPS in %2").arg(step.fps).arg(step.font.toString());
+        QVERIFY2(actual == expected, qPrintable(what));
+        const QRect area = readout.area(step.font);
+        for (int y = 0; y < actual.height(); ++y) {
+            for (int x = 0; x < actual.width(); ++x) {
+                if (actual.pixel(x, y) != qRgb(0, 0, 0) && !area.contains(x, y))
+                    QFAIL(qPrintable(what + QString(": (%1, %2) outside").arg(x).arg(y)));
+            }
+        }
+    }
+}
+
+QTEST_MAIN(TestFrameRate)
 
 #include "tst_framerate.moc"

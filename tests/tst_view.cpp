@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
+#include <QScreen>
 #include <QtTest>
 
 #include <cstring>
@@ -69,18 +70,19 @@ protected:
 };
 
 // Compares the rendering of the view against what it should show: picture
-// pixels inside picture (placed at (10, 10)), background elsewhere. Returns
-// the first mismatch, or an empty string.
-QString mismatch(const QImage &grabbed, const QImage &picture, QRgb background)
+// pixels inside picture (placed at (10, 10)), background elsewhere; or, with
+// whole, the rendering against another one of the whole view. Returns the
+// first mismatch, or an empty string.
+QString mismatch(const QImage &grabbed, const QImage &picture, QRgb background, bool whole = false)
 {
-    const QRect pictureRect(kPictureOrigin, picture.size());
+    const QRect pictureRect(whole ? QPoint(0, 0) : kPictureOrigin, picture.size());
     for (int y = 0; y < grabbed.height(); ++y) {
         for (int x = 0; x < grabbed.width(); ++x) {
             const QPoint p(x, y);
             if (inOverlayArea(p))
                 continue;
             const QRgb expected
-                = pictureRect.contains(p) ? picture.pixel(p - kPictureOrigin) : background;
+                = pictureRect.contains(p) ? picture.pixel(p - pictureRect.topLeft()) : background;
             const QRgb actual = grabbed.pixel(p);
             if ((actual & 0xffffff) != (expected & 0xffffff))
                 return QString::asprintf("at (%d, %d): %06x, expected %06x", x, y,
@@ -110,6 +112,7 @@ private slots:
     void twoFramesBeforeEventLoopGiveOnePaint();
     void chunkShowsItsLastFrame_data();
     void chunkShowsItsLastFrame();
+    void screenShowsEachFrameWhole();
     void decodingReusesPictureStorage();
     void decodesAsQtsReader_data();
     void decodesAsQtsReader();
@@ -297,6 +300,34 @@ void TestView::chunkShowsItsLastFrame()
     } else {
         const QString error = mismatch(grabbed, QImage(), background());
         QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+}
+
+// The view repaints only the part a new frame changes. What reaches the
+// screen, frame after frame of other sizes, is what a whole repaint shows.
+void TestView::screenShowsEachFrameWhole()
+{
+    const QByteArray frames[] = {
+        jpeg(pattern(QSize(320, 240))), solidJpeg(QSize(640, 480), QColor(200, 30, 30)),
+        jpeg(pattern(QSize(48, 32))),   QByteArray::fromHex("ffd8ffd9"),
+        jpeg(pattern(QSize(800, 600))), jpeg(pattern(QSize(500, 100))),
+        jpeg(pattern(QSize(100, 500))), QByteArray::fromHex("ffd8ffd9"),
+        jpeg(pattern(QSize(320, 240))),
+    };
+    for (const QByteArray &frame : frames) {
+        counter.paints = 0;
+        view->showFrame(frame.constData(), frame.size());
+        QTRY_VERIFY(counter.paints > 0);
+        // A picture larger than the last one takes a second paint.
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        const QImage screen
+            = view->screen()
+                  ->grabWindow(window->winId(), view->x(), view->y(), view->width(), view->height())
+                  .toImage();
+        const QString error = mismatch(screen, grabView(), background(), true);
+        QVERIFY2(error.isEmpty(),
+                 qPrintable(QString("after frame %1: %2").arg(&frame - frames).arg(error)));
     }
 }
 

@@ -53,6 +53,7 @@ Orvex::Orvex(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     image = new QImage(kViewWidth, kViewHeight, QImage::Format_RGB32);
     image->fill(QColor(0, 0, 0));
+    pictureArea = shownArea(*image);
 }
 
 Orvex::~Orvex()
@@ -66,7 +67,13 @@ void Orvex::showFrame(const char *data, int length)
     // next paint costs this copy and nothing more.
     newestFrame.assign(data, data + qMax(0, length));
     newFrame = true;
-    update();
+    // Of the view only the picture changes, and the readout over it: the
+    // rest stays as the last paint left it.
+    QRect changing = pictureArea;
+#if ORVEX_OVERLAY >= 2
+    changing |= readout.area(font());
+#endif
+    update(changing);
 }
 
 void Orvex::paintEvent(QPaintEvent *event)
@@ -75,6 +82,14 @@ void Orvex::paintEvent(QPaintEvent *event)
         decoder.decode(newestFrame.data(), int(newestFrame.size()), image, kShownPart);
         newFrame = false;
         ++decodes;
+        if (!image->isNull()) {
+            // A picture larger than the last one is shown whole by a second
+            // paint, of the part this one does not reach.
+            pictureArea = shownArea(*image);
+            const QRegion missed = QRegion(pictureArea) - event->region();
+            if (!missed.isEmpty())
+                update(missed);
+        }
     }
     QPainter painter(this);
 #if ORVEX_OVERLAY >= 2
@@ -93,6 +108,6 @@ void Orvex::paintEvent(QPaintEvent *event)
     drawCrosshair(painter);
 #endif
 #if ORVEX_OVERLAY >= 2
-    drawFrameRate(painter, fps);
+    readout.draw(painter, fps);
 #endif
 }

@@ -4,6 +4,7 @@
 
 #include "framedecoder.h"
 
+#include <QRect>
 #include <QWidget>
 
 #include <vector>
@@ -15,6 +16,8 @@
 #endif
 
 #if ORVEX_OVERLAY >= 2
+#include "overlay.h"
+
 #include <QTime>
 #endif
 
@@ -54,6 +57,12 @@ private:
     bool newFrame = false;
     qint64 decodes = 0;
     FrameDecoder decoder;
+    // The part of the view the picture covered at the last decode that gave
+    // one: the next frame most likely covers the same.
+    QRect pictureArea;
+#if ORVEX_OVERLAY >= 2
+    FrameRateReadout readout;
+#endif
 };
 
 #endif // ORVEX_H

@@ -1,12 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "overlay.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+#include <QTextLayout>
 #include <QTime>
+
+#include <limits>
 
 namespace {
 
 constexpr int kWindowMs = 1000;
+const QPointF kReadoutBaseline(15.0, 25.0);
+
+QString readoutText(int fps)
+{
+    return QString::asprintf("%d FPS", fps);
+}
 
 QPen overlayPen(Qt::GlobalColor color, qreal width)
 {
@@ -33,10 +43,44 @@ void drawCrosshair(QPainter &painter)
     painter.drawEllipse(278, 198, 102, 102);
 }
 
-void drawFrameRate(QPainter &painter, int fps)
+void FrameRateReadout::draw(QPainter &painter, int fps)
 {
+    if (fps != shown || painter.font() != glyphsFont) {
+        // Laid out as drawText lays out a line, then moved so that the
+        // baseline is at 0: drawn from the baseline's start, the glyphs land
+        // exactly where drawText puts them.
+        QTextLayout layout(readoutText(fps), painter.font(), painter.device());
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        glyphs = layout.glyphRuns();
+        for (QGlyphRun &run : glyphs) {
+            QVector<QPointF> positions = run.positions();
+            for (QPointF &position : positions)
+                position.ry() -= line.ascent();
+            run.setPositions(positions);
+        }
+        shown = fps;
+        glyphsFont = painter.font();
+    }
     painter.setPen(overlayPen(Qt::green, 2.0));
-    painter.drawText(QPointF(15.0, 25.0), QString::asprintf("%d FPS", fps));
+    for (const QGlyphRun &run : glyphs)
+        painter.drawGlyphRun(kReadoutBaseline, run);
+}
+
+QRect FrameRateReadout::area(const QFont &font)
+{
+    if (fontArea.isNull() || font != areaFont) {
+        const QFontMetrics metrics(font);
+        const QString widest = readoutText(std::numeric_limits<int>::min());
+        // A pixel or two of smoothing may fall outside the letters' boxes.
+        fontArea
+            = QRect(QPoint(int(kReadoutBaseline.x()), int(kReadoutBaseline.y()) - metrics.ascent()),
+                    QSize(metrics.horizontalAdvance(widest), metrics.height()))
+                  .adjusted(-2, -2, 2, 2);
+        areaFont = font;
+    }
+    return fontArea;
 }
 
 int FrameRateCounter::tick(QTime &lastTime, const QTime &now)

@@ -2,7 +2,10 @@
 #ifndef OVERLAY_H
 #define OVERLAY_H
 
-#include <QtGlobal>
+#include <QFont>
+#include <QGlyphRun>
+#include <QList>
+#include <QRect>
 
 QT_BEGIN_NAMESPACE
 class QPainter;
@@ -12,8 +15,23 @@ QT_END_NAMESPACE
 // The aiming mark: green centre point, red crosshair arms, green circle.
 void drawCrosshair(QPainter &painter);
 
-// The "<n> FPS" readout in the top-left corner.
-void drawFrameRate(QPainter &painter, int fps);
+// The "<n> FPS" readout in the top-left corner, laid out again only when n
+// or the font changes.
+class FrameRateReadout
+{
+public:
+    void draw(QPainter &painter, int fps);
+    // Where the readout may draw, whatever number it shows, in font.
+    QRect area(const QFont &font);
+
+private:
+    // The readout's glyphs, placed from the start of its baseline.
+    QList<QGlyphRun> glyphs;
+    int shown = -1;
+    QFont glyphsFont;
+    QFont areaFont;
+    QRect fontArea;
+};
 
 // Counts paints in windows of at least one second. The caller owns the start
 // of the current window and passes the time of each paint, so the counting
