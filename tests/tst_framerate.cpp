@@ -5,6 +5,7 @@
 #include <QTime>
 #include <QtTest>
 
+#include <ctime>
 #include <functional>
 
 namespace {
@@ -47,6 +48,7 @@ private slots:
     void firstPaintStartsWindowAtItsTime();
     void closingPaintStartsNextWindow();
     void readoutDrawsAsDrawText();
+    void clockReadsTheLocalTimeOfDay();
 };
 
 void TestFrameRate::sequences_data()
@@ -152,6 +154,39 @@ void TestFrameRate::readoutDrawsAsDrawText()
             }
         }
     }
+}
+
+void TestFrameRate::clockReadsTheLocalTimeOfDay()
+{
+    TimeOfDayClock clock;
+    const QTime before = QTime::currentTime();
+    const QTime now = clock.now();
+    const QTime after = QTime::currentTime();
+    // Unless midnight came in between.
+    QVERIFY2((before <= now && now <= after) || after < before,
+             qPrintable(before.toString("HH:mm:ss.zzz ") + now.toString("HH:mm:ss.zzz ")
+                        + after.toString("HH:mm:ss.zzz")));
+
+#ifdef Q_OS_WIN
+    QSKIP("the zone is changed through TZ, as on POSIX systems");
+#else
+    // The zone's offset is looked up again a second later, not sooner.
+    const qint64 noon = QDateTime(QDate(2026, 12, 10), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch();
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "UTC0");
+    tzset();
+    QCOMPARE(clock.at(noon), QTime(12, 0));
+    qputenv("TZ", "IST-5:30");
+    tzset();
+    QCOMPARE(clock.at(noon + 999), QTime(12, 0, 0, 999));
+    QCOMPARE(clock.at(noon + 1000), QTime(17, 30, 1));
+    QCOMPARE(clock.at(noon - 18 * 3600 * 1000), QTime(23, 30)); // the day before
+    if (zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", zone);
+    tzset();
+#endif
 }
 
 QTEST_MAIN(TestFrameRate)

@@ -40,6 +40,7 @@ QRect shownArea(const QImage &picture)
 #if ORVEX_OVERLAY >= 2
 // One counter for the whole process: the readout counts the view's paints.
 FrameRateCounter frameRate;
+TimeOfDayClock timeOfDay;
 #endif
 
 } // namespace
@@ -93,7 +94,7 @@ void Orvex::paintEvent(QPaintEvent *event)
     }
     QPainter painter(this);
 #if ORVEX_OVERLAY >= 2
-    const int fps = frameRate.tick(lastTime, QTime::currentTime());
+    const int fps = frameRate.tick(lastTime, timeOfDay.now());
 #endif
     const QRect shown = shownArea(*image);
     for (const QRect &band : event->region() - shown)

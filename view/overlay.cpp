@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "overlay.h"
 
+#include <QDateTime>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QTextLayout>
@@ -11,6 +12,8 @@
 namespace {
 
 constexpr int kWindowMs = 1000;
+constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
+constexpr qint64 kOffsetLifeMs = 1000;
 const QPointF kReadoutBaseline(15.0, 25.0);
 
 QString readoutText(int fps)
@@ -81,6 +84,22 @@ QRect FrameRateReadout::area(const QFont &font)
         areaFont = font;
     }
     return fontArea;
+}
+
+QTime TimeOfDayClock::now()
+{
+    return at(QDateTime::currentMSecsSinceEpoch());
+}
+
+QTime TimeOfDayClock::at(qint64 utcMs)
+{
+    if (!offsetTaken || qAbs(utcMs - offsetTakenAt) >= kOffsetLifeMs) {
+        offsetMs = QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc() * 1000;
+        offsetTakenAt = utcMs;
+        offsetTaken = true;
+    }
+    const qint64 local = utcMs + offsetMs;
+    return QTime::fromMSecsSinceStartOfDay(int((local % kDayMs + kDayMs) % kDayMs));
 }
 
 int FrameRateCounter::tick(QTime &lastTime, const QTime &now)

@@ -33,6 +33,23 @@ private:
     QRect fontArea;
 };
 
+// The local time of day, as QTime::currentTime() reads it, at a fraction of
+// its cost: the zone's offset from UTC, whose lookup reads the system's zone
+// file every time, is looked up again only once a second of the clock. A new
+// offset (summer time, another zone) shows within that second.
+class TimeOfDayClock
+{
+public:
+    QTime now();
+    // The same for the given milliseconds since the epoch.
+    QTime at(qint64 utcMs);
+
+private:
+    qint64 offsetTakenAt = 0;
+    bool offsetTaken = false;
+    int offsetMs = 0;
+};
+
 // Counts paints in windows of at least one second. The caller owns the start
 // of the current window and passes the time of each paint, so the counting
 // can be replayed without a clock.
