@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "camsimprocess.h"
 #include "framecode.h"
+#include "jpegwriter.h"
 #include "logcapture.h"
 #include "snapshot.h"
 #include "testfiles.h"
 #include "widgettestaccess.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QImage>
 #include <QPainter>
 #include <QPushButton>
@@ -32,11 +32,7 @@ QByteArray numberedPicture(quint32 number, const QSize &size)
     QPainter painter(&image);
     FrameCode::paint(painter, size, number);
     painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    return bytes;
+    return encodeJpeg(image, {95});
 }
 
 #endif
