@@ -436,7 +436,7 @@ void addFrameKindRows(Table &table, const Settings &settings, CamsimProcess *sim
         qint64 bytes = 0;
         for (const QByteArray &frame : frames)
             bytes += frame.size();
-        std::vector<double> viewer, turbo;
+        std::vector<double> viewer, turbo, allocations;
         for (int r = 0; r < settings.rounds; ++r) {
             progress(QString("%1: round %2").arg(kind.name).arg(r + 1));
             turbo.push_back(turboDecodeMs(frames, 1000));
@@ -446,15 +446,17 @@ void addFrameKindRows(Table &table, const Settings &settings, CamsimProcess *sim
             const ViewerRun run = runViewer(port, 1000, settings.latencyMs, nullptr);
             camera.stop();
             viewer.push_back(run.received ? run.cpuMs / run.received : 0.0);
+            allocations.push_back(run.received ? double(run.allocations) / run.received : 0.0);
         }
         const double viewerMs = median(viewer);
         const double turboMs = median(turbo);
         const double ratio = viewerMs / turboMs;
-        table.row(
-            QString("%1, %2 KB").arg(kind.name).arg(bytes / qint64(frames.size()) / 1024),
-            QString("%1 ms / %2 ms = %3x")
-                .arg(fixed(viewerMs, 3), fixed(turboMs, 3), fixed(ratio, 2)),
-            QString("<= %1x: %2").arg(fixed(kind.mostRatio, 1), verdict(ratio <= kind.mostRatio)));
+        table.row(QString("%1, %2 KB").arg(kind.name).arg(bytes / qint64(frames.size()) / 1024),
+                  QString("%1 ms / %2 ms = %3x")
+                      .arg(fixed(viewerMs, 3), fixed(turboMs, 3), fixed(ratio, 2)),
+                  QString("<= %1x: %2; %3 heap allocations a frame")
+                      .arg(fixed(kind.mostRatio, 1), verdict(ratio <= kind.mostRatio),
+                           fixed(median(allocations), 1)));
     }
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "viewerrun.h"
 
+#include "allocationcounter.h"
 #include "stats.h"
 #include "widgettestaccess.h"
 #include "wire.h"
@@ -138,8 +139,10 @@ ViewerRun runViewer(quint16 port, int warmUpMs, int measureMs, const FrameSet *r
     QElapsedTimer wall;
     wall.start();
     const double cpuStart = threadCpuMs();
+    const long long allocationsBefore = allocationCount();
     runEventLoopFor(measureMs);
     run.cpuMs = threadCpuMs() - cpuStart;
+    run.allocations = allocationCount() - allocationsBefore;
     run.seconds = double(wall.nsecsElapsed()) / 1e9;
     run.decoded = long(session.decodes() - decodesBefore);
     const qint64 bytesAfter = bytesTaken(session.socket());

@@ -27,6 +27,7 @@ struct ViewerRun
     long painted = 0; // paints of the view, whatever they showed
     long received = 0; // frames handed to the view, shown or not
     long decoded = 0; // decodes the view tried (Orvex::decodeCount)
+    long long allocations = 0; // heap allocations by the whole process meanwhile
     std::vector<Paint> paints;
 };
 
