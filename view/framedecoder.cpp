@@ -109,10 +109,10 @@ struct FrameDecoder::Library
     jpeg_decompress_struct info {};
     ErrorManager errors {};
     jpeg_source_mgr source {};
-    // A decompressor of its own for each frame, as Qt's reader has: one kept
-    // from the last frame would lend a frame that lacks Huffman or
-    // quantisation tables the last frame's, where cameras leave out the
-    // standard Huffman tables the library supplies.
+    // Each frame gets a decompressor of its own, as with Qt's reader: one kept
+    // from the frame before would lend its Huffman and quantisation tables to
+    // a frame that lacks them, where the library must supply the standard
+    // ones (many cameras leave their Huffman tables out).
     bool created = false;
     // Rows decoded but not kept, and CMYK rows before their conversion.
     std::vector<JSAMPLE> spareRows;
