@@ -17,5 +17,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 list(APPEND CMAKE_FIND_ROOT_PATH ${CMAKE_PREFIX_PATH})
 
-# Everything linked in, so each program runs without any DLL beside it.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Everything linked in, so each program runs without any DLL beside it. No
+# time stamp in the PE header: the same sources give the same bytes, whenever
+# and wherever they are built (tools/windows/rebuild-check.sh compares two
+# builds).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
+# Nor the folder the sources were checked out into, should a path reach the
+# objects (__FILE__ in an assertion kept by a release build).
+get_filename_component(orvex_source_dir "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(CMAKE_C_FLAGS_INIT "-ffile-prefix-map=${orvex_source_dir}/=")
+set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${orvex_source_dir}/=")
