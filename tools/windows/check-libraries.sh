@@ -43,7 +43,8 @@ while IFS= read -r exe; do
         echo "$exe: ${joined%, }"
         failed=1
     fi
-done < <(ls "$build"/orvex*.exe "$build"/tools/camsim/orvex-camsim.exe "$build"/tests/tst_*/tst_*.exe 2>/dev/null)
+done < <(ls "$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.exe \
+    "$build"/tools/camsim/orvex-camsim.exe "$build"/tests/tst_*/tst_*.exe 2>/dev/null)
 if [ $checked -eq 0 ]; then
     echo "check-libraries.sh: no programs in $build" >&2
     exit 1

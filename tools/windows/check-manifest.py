@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 """Checks the application manifest embedded in Windows programs.
 
-check-manifest.py EXE|ZIP...    (a zip: every .exe in it)
+check-manifest.py EXE|ZIP...            (a zip: every .exe in it)
+check-manifest.py --setup SETUP UNINSTALLER...
 
 Each program must carry exactly one manifest, as resource 1 of type
 RT_MANIFEST (a second one, say a toolchain's default, would leave it to
@@ -10,13 +11,19 @@ chance which Windows reads), that asks to run as the invoking user
 (asInvoker, which also turns off the redirection of writes into the
 VirtualStore), names Windows 7 to 11 as supported, and declares no DPI
 awareness: Qt sets that itself when it starts.
+
+With --setup, the setup program and its uninstaller: the same manifest, but
+DPI aware (nothing else declares it for them, and Windows would blur them),
+and each a GUI program for the same machine, with version information.
 """
 import struct
 import sys
 import xml.etree.ElementTree as ElementTree
 import zipfile
 
+RT_VERSION = 16
 RT_MANIFEST = 24
+IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
 SUPPORTED_OS = {
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # Windows 8
@@ -25,8 +32,18 @@ SUPPORTED_OS = {
 }
 
 
-def manifests(data):
-    """[(resource id, language, bytes)] of every RT_MANIFEST resource in a PE file."""
+def header(data):
+    """(machine, subsystem) of a PE file."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        raise ValueError("not a PE file")
+    machine = struct.unpack_from("<H", data, pe + 4)[0]
+    subsystem = struct.unpack_from("<H", data, pe + 24 + 68)[0]
+    return machine, subsystem
+
+
+def resources(data, wanted):
+    """[(resource id, language, bytes)] of every resource of type wanted in a PE file."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
         raise ValueError("not a PE file")
@@ -56,7 +73,7 @@ def manifests(data):
 
     found = []
     for type_id, types in entries(0):
-        if type_id != RT_MANIFEST or not types & 0x80000000:
+        if type_id != wanted or not types & 0x80000000:
             continue
         for resource_id, languages in entries(types & 0x7FFFFFFF):
             if not languages & 0x80000000:
@@ -68,8 +85,8 @@ def manifests(data):
     return found
 
 
-def problems(data):
-    found = manifests(data)
+def problems(data, setup=False):
+    found = resources(data, RT_MANIFEST)
     if len(found) != 1:
         return ["%d manifests, not one" % len(found)]
     resource_id, _, text = found[0]
@@ -89,9 +106,18 @@ def problems(data):
     systems = {e.get("Id", "").lower() for e in local.get("supportedOS", [])}
     if systems != SUPPORTED_OS:
         wrong.append("supported systems %s, not Windows 7 to 11" % sorted(systems))
-    for tag in ("dpiAware", "dpiAwareness"):
-        if tag in local:
-            wrong.append("declares %s, which is Qt's to set" % tag)
+    if setup:
+        aware = [e.text.strip().lower() for e in local.get("dpiAware", []) if e.text]
+        if aware != ["true"]:
+            wrong.append("DPI awareness %s, not true" % aware)
+        if header(data)[1] != IMAGE_SUBSYSTEM_WINDOWS_GUI:
+            wrong.append("not a GUI program")
+        if not resources(data, RT_VERSION):
+            wrong.append("no version information")
+    else:
+        for tag in ("dpiAware", "dpiAwareness"):
+            if tag in local:
+                wrong.append("declares %s, which is Qt's to set" % tag)
     return wrong
 
 
@@ -106,11 +132,16 @@ def programs(path):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print("usage: check-manifest.py EXE|ZIP...", file=sys.stderr)
+    arguments = sys.argv[1:]
+    setup = arguments[:1] == ["--setup"]
+    if setup:
+        arguments = arguments[1:]
+    if not arguments:
+        print("usage: check-manifest.py EXE|ZIP... | --setup SETUP UNINSTALLER...", file=sys.stderr)
         return 2
     failed = False
-    for path in sys.argv[1:]:
+    machines = set()
+    for path in arguments:
         try:
             found = programs(path)
         except (OSError, zipfile.BadZipFile) as error:
@@ -122,12 +153,16 @@ def main():
             failed = True
         for name, data in found:
             try:
-                wrong = problems(data)
+                wrong = problems(data, setup)
+                machines.add(header(data)[0])
             except (ValueError, KeyError, struct.error) as error:
                 wrong = ["cannot be read as a Windows program: %s" % error]
             for problem in wrong:
                 print("%s: %s" % (name, problem), file=sys.stderr)
             failed = failed or bool(wrong)
+    if setup and len(machines) > 1:
+        print("the setup program and its uninstaller are for different machines", file=sys.stderr)
+        failed = True
     return 1 if failed else 0
 
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Checks the Windows programs of a build: each is a PE file of the expected
-# kind (GUI or console, 32 or 64 bits) and imports no DLL beyond those every
-# Windows installation has.
+# Checks the Windows programs of a build, and its setup program where there
+# is one: each is a PE file of the expected kind (GUI or console, 32 or 64
+# bits) and imports no DLL beyond those every Windows installation has.
 # Usage: tools/windows/check-programs.sh BUILD_DIR i686|x86_64
 set -euo pipefail
 build=${1:?usage: check-programs.sh BUILD_DIR i686|x86_64}
@@ -20,7 +20,11 @@ triple=$2-w64-mingw32
 system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|comdlg32|ws2_32|winmm|imm32|version|netapi32|userenv|uxtheme|dwmapi|wtsapi32|iphlpapi|mpr|msvcrt|shlwapi|winspool\.drv|crypt32|secur32|dnsapi|setupapi|rpcrt4|bcrypt|ntdll|comctl32)\.dll$'
 
 failed=0
-for exe in "$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.exe "$build"/tools/camsim/orvex-camsim.exe; do
+programs=("$build"/orvex.exe "$build"/orvex-crosshair.exe "$build"/orvex-plain.exe "$build"/tools/camsim/orvex-camsim.exe)
+for setup in "$build"/orvex-*-setup.exe; do
+    [ -e "$setup" ] && programs+=("$setup")
+done
+for exe in "${programs[@]}"; do
     kind="(GUI)"
     [ "$(basename "$exe")" = orvex-camsim.exe ] && kind="(console)"
     description=$(file -b "$exe")

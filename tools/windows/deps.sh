@@ -13,7 +13,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 
-packages=(cmake make g++ perl python3 dpkg-dev file zip unzip nasm
+packages=(cmake make g++ perl python3 dpkg-dev file zip unzip nasm nsis
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
