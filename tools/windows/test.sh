@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Runs the Windows build of the tests under Wine on a virtual display, then
-# the end-to-end check (tools/windows/e2e.sh) and the window at display
-# scales of 150 % and 200 % (tools/windows/hidpi.sh), and fails if anything
-# fails. Ends with one line for each build tested.
+# the end-to-end check (tools/windows/e2e.sh), the window at display scales
+# of 150 % and 200 % (tools/windows/hidpi.sh) and the setup program installed,
+# used and removed again (tools/windows/setup-check.sh), and fails if
+# anything fails. Ends with one line for each build tested.
 #
 # The programs we ship are 32-bit. Where this machine cannot run them (a
 # kernel without 32-bit support, or no Wine 32-bit half to be had), they are
@@ -97,7 +98,7 @@ if [ "${ORVEX_WINE_ON_DISPLAY:-}" = 1 ]; then
     "$wine" reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /d 'Z:\usr\share\fonts\truetype\dejavu' /f >/dev/null
     passed=0 failed=0
     run_tests
-    for check in e2e hidpi; do
+    for check in e2e hidpi setup-check; do
         if tools/windows/$check.sh "$build" "$wine"; then
             passed=$((passed + 1))
         else
@@ -127,10 +128,13 @@ for arch in "${@:-i686}"; do
     ORVEX_WINDOWS_NO_DEPS=1 tools/windows/build.sh "$arch"
     # What the programs decode with: Debian's libraries, not Qt's bundled copies.
     tools/windows/check-libraries.sh "$build"
+    tools/windows/check-libraries.sh "$build/setup"
     # Each program in the zip carries the manifest that keeps Windows from
     # redirecting its writes; the test programs carry none, and the check
-    # must see that.
-    tools/windows/check-manifest.py "$build"/orvex-*.zip
+    # must see that. The setup program carries one too, DPI aware (its
+    # uninstaller's is checked once installed, by setup-check.sh).
+    tools/windows/check-manifest.py "$build"/orvex-*.zip "$build/setup-files/Orvex"/*.exe
+    tools/windows/check-manifest.py --setup "$build"/orvex-*-setup.exe
     if tools/windows/check-manifest.py "$build/tests/tst_view/tst_view.exe" 2>/dev/null; then
         echo "test.sh: check-manifest.py passes a program without a manifest" >&2
         exit 1
