@@ -353,6 +353,35 @@ case_check_libraries_debian() { windows_check_libraries "Debian's"; }
 case_check_libraries_bundled_libjpeg() { windows_check_libraries "Qt's bundled libjpeg"; }
 case_check_libraries_no_zlib() { windows_check_libraries "no zlib"; }
 
+# --- tools/windows/rebuild-check.sh: the release files built again elsewhere -
+# The case's tree is a repository of its own, its build.sh a fake.
+
+rebuild_check() {
+    local leak=$1
+    new_case "rebuild-check.sh after a build that leaks $leak"
+    copy_tree tools/windows/rebuild-check.sh
+    local tree=$case_dir/tree
+    fake rebuild-check/build.sh build.sh "$tree/tools/windows"
+    printf '/build-win32/\n' >"$tree/.gitignore"
+    run git -C "$tree" init -q
+    run git -C "$tree" add -A
+    run git -C "$tree" -c user.name=Orvex -c user.email=orvex@localhost commit -q -m tree
+    run env FAKE_LEAK="$leak" "$tree/tools/windows/build.sh"
+    run env FAKE_LEAK="$leak" "$tree/tools/windows/rebuild-check.sh"
+    local rebuilt="$case_dir/orvex-rebuild.*/elsewhere/orvex/build-win32/SHA256SUMS"
+    if [ "$leak" = nothing ]; then
+        expect "succeeds" succeeded
+        expect "says so" logged "^Rebuilt elsewhere byte for byte"
+        expect "removes the rebuild" none_like "$case_dir/orvex-rebuild.*"
+    else
+        expect "fails" failed
+        expect "names the file" logged "build-win32/orvex-1.0-win32-setup.exe .*differ"
+        expect "keeps the rebuild to look into" not none_like "$rebuilt"
+    fi
+}
+case_rebuild_check_same() { rebuild_check nothing; }
+case_rebuild_check_time_zone() { rebuild_check "the time zone"; }
+
 # --- fuzz/run.sh: Ctrl-C while fuzzing -------------------------------------
 
 case_fuzz_run_interrupted() {
@@ -438,7 +467,7 @@ trap 'rm -rf "$sandbox"' EXIT
 sysbin=$sandbox/sysbin
 mkdir -p "$sysbin"
 for tool in bash sh env cat rm mkdir mktemp mv cp ls basename dirname head tail sed grep \
-    tr touch sleep wc sha256sum cut id timeout chmod true false awk sort printf tar gzip find; do
+    tr touch sleep wc sha256sum cut id timeout chmod true false awk sort printf tar gzip find git cmp; do
     ln -s "$(type -P "$tool")" "$sysbin/$tool"
 done
 

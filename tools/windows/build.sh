@@ -13,8 +13,9 @@
 #   x86_64  the same sources for 64-bit Windows, for running the tests under
 #           Wine on machines that cannot execute 32-bit programs -> build-win64/
 # Environment: ORVEX_WERROR=ON turns warnings into errors; ORVEX_WINDOWS_NO_DEPS=1
-# skips installing Debian packages; SOURCE_DATE_EPOCH, the time the release
-# files carry (default: the last commit's).
+# skips installing Debian packages; ORVEX_WINDOWS_TESTS=OFF builds no test
+# programs (which the release files do not hold); SOURCE_DATE_EPOCH, the time
+# the release files carry (default: the last commit's).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -202,8 +203,10 @@ for arch in "${archs[@]}"; do
     # setup program's, which always save into Pictures), in
     # CMakePresets.json, on the Qt just built.
     for preset in "windows-$arch" "windows-$arch-setup"; do
+        options=()
+        [ "$preset" = "windows-$arch" ] && options=(-DORVEX_BUILD_TESTS="${ORVEX_WINDOWS_TESTS:-ON}")
         cmake --preset "$preset" -DCMAKE_PREFIX_PATH="$qt" \
-            -DORVEX_WERROR="${ORVEX_WERROR:-OFF}" >/dev/null
+            -DORVEX_WERROR="${ORVEX_WERROR:-OFF}" "${options[@]}" >/dev/null
         cmake --build --preset "$preset" -j"${ORVEX_JOBS:-2}"
     done
     tools/windows/check-programs.sh "$build" "$arch"
