@@ -163,6 +163,12 @@ Var Created     ; the highest folder the install made, for the way back
     Delete "$INSTDIR\${path}${OLD}"
 !macroend
 
+; What a setup cut short (power lost) may have left.
+!macro DropLeftovers index path source
+    Delete "$INSTDIR\${path}${NEW}"
+    Delete "$INSTDIR\${path}${OLD}"
+!macroend
+
 !macro Remove index path source
     ClearErrors
     Delete "$INSTDIR\${path}"
@@ -341,6 +347,7 @@ Section
     SetDetailsPrint listonly
     CreateDirectory $INSTDIR
     !insertmacro ORVEX_FOLDERS MakeFolder
+    !insertmacro ForEachFile DropLeftovers
     !insertmacro ORVEX_FILES Extract
     ${If} $Failure == ""
         ClearErrors

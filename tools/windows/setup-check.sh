@@ -9,8 +9,9 @@
 #   - the installed orvex.exe, against the installed simulator on 127.0.0.1,
 #     saves a Capture byte for byte into Pictures\Orvex, nothing beside
 #     itself;
-#   - installing again while it runs is refused with the copy left whole;
-#     once it is closed, the install goes over it in place;
+#   - installing again while it runs is refused with the copy left whole,
+#     and so is a replace failing half-way; once it is closed, the install
+#     goes over it in place;
 #   - the uninstaller, as Settings > Apps' QuietUninstallString runs it,
 #     refuses while the simulator runs and then removes every file,
 #     shortcut, the entry and the folder, and leaves the picture;
@@ -228,6 +229,19 @@ run_setup
 installed_whole || fail "the installed copy changed while orvex.exe runs"
 echo "setup: installing over the running orvex.exe refused (exit $status), the copy whole"
 stop_viewer
+# A rename that fails half-way (orvex.exe, the last, cannot be set aside):
+# the files already replaced get their old selves back. README.txt, replaced
+# before it, is marked to tell the old self from the new.
+printf 'marked\r\n' >>"$installed/README.txt"
+cp "$installed/README.txt" "$work/README.marked"
+mkdir "$installed/orvex.exe.orvex-old"
+run_setup
+[ "$status" -ne 0 ] || fail "installed although orvex.exe could not be set aside (exit 0)"
+rmdir "$installed/orvex.exe.orvex-old"
+cmp "$work/README.marked" "$installed/README.txt" || fail "README.txt was not put back after the failed replace"
+cp "$staged/README.txt" "$installed/README.txt"
+installed_whole || fail "the copy is not whole after the failed replace"
+echo "setup: a replace failing half-way put every file back (exit $status)"
 run_setup
 [ "$status" -eq 0 ] || fail "installing again exited with $status"
 installed_whole || fail "installing again left $installed other than whole"
