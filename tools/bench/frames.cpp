@@ -64,6 +64,22 @@ QImage noisyScene(std::mt19937 &random, int index)
     return image;
 }
 
+// The same random brightness change, up to amplitude, on all three channels
+// of each pixel.
+void addSensorNoise(QImage &image, std::mt19937 &random, int amplitude)
+{
+    std::uniform_int_distribution<int> noise(-amplitude, amplitude);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int n = noise(random);
+            const QRgb p = line[x];
+            line[x] = qRgb(qBound(0, qRed(p) + n, 255), qBound(0, qGreen(p) + n, 255),
+                           qBound(0, qBlue(p) + n, 255));
+        }
+    }
+}
+
 QImage cameraScene(std::mt19937 &random, const QSize &size, int index)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -82,16 +98,7 @@ QImage cameraScene(std::mt19937 &random, const QSize &size, int index)
         painter.drawRect(
             QRectF(380 * unit, size.height() * 0.375, 140 * unit, size.height() * 0.42));
     }
-    std::uniform_int_distribution<int> noise(-6, 6);
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            const int n = noise(random);
-            const QRgb p = line[x];
-            line[x] = qRgb(qBound(0, qRed(p) + n, 255), qBound(0, qGreen(p) + n, 255),
-                           qBound(0, qBlue(p) + n, 255));
-        }
-    }
+    addSensorNoise(image, random, 6);
     return image;
 }
 
@@ -125,16 +132,7 @@ QImage photoScene(std::mt19937 &random, int index)
             painter.drawLine(from, from + QPointF(unit(random) * 12 - 6, unit(random) * 12 - 6));
         }
     }
-    std::uniform_int_distribution<int> noise(-4, 4);
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x) {
-            const int n = noise(random);
-            const QRgb p = line[x];
-            line[x] = qRgb(qBound(0, qRed(p) + n, 255), qBound(0, qGreen(p) + n, 255),
-                           qBound(0, qBlue(p) + n, 255));
-        }
-    }
+    addSensorNoise(image, random, 4);
     return image;
 }
 
