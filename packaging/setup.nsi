@@ -306,17 +306,23 @@ Function CheckFolder
     ${If} $R4 != ok
         StrCpy $Failure "You cannot write to $INSTDIR, so Orvex cannot be installed there. Choose a folder of your own, such as the one Setup proposes."
     ${EndIf}
-    ${If} $R1 != ""
+    StrCpy $Created $R1
+    Call RemoveMadeFolders
+FunctionEnd
+
+; The folders the install made for INSTDIR, up to Created, as long as they
+; are empty.
+Function RemoveMadeFolders
+    ${If} $Created != ""
         StrCpy $R0 $INSTDIR
         ${Do}
             RMDir $R0
-            ${If} $R0 == $R1
+            ${If} $R0 == $Created
                 ${Break}
             ${EndIf}
             ${GetParent} $R0 $R0
         ${LoopUntil} $R0 == ""
     ${EndIf}
-    StrCpy $Created $R1
 FunctionEnd
 
 ; Ends the install with nothing changed: .onInstFailed takes back what was
@@ -401,16 +407,7 @@ Function .onInstFailed
     !insertmacro ForEachFile Unswap
     ; The folders this install made, now empty; none that held anything.
     !insertmacro ORVEX_FOLDERS RemoveFolder
-    ${If} $Created != ""
-        StrCpy $R0 $INSTDIR
-        ${Do}
-            RMDir $R0
-            ${If} $R0 == $Created
-                ${Break}
-            ${EndIf}
-            ${GetParent} $R0 $R0
-        ${LoopUntil} $R0 == ""
-    ${EndIf}
+    Call RemoveMadeFolders
 FunctionEnd
 
 ; --- Removing --------------------------------------------------------------
@@ -433,16 +430,22 @@ Function un.onInit
     ${EndIf}
 FunctionEnd
 
+; Ends the uninstall with the entry kept, to try again once the file is free.
+Function un.Fail
+    DetailPrint "$Failure"
+    MessageBox MB_OK|MB_ICONSTOP "$Failure" /SD IDOK
+    SetErrorLevel 2
+    Abort
+FunctionEnd
+
 Section Uninstall
     StrCpy $Failure ""
     ; Everything is checked before anything goes: a program still running
     ; keeps Orvex whole.
     !insertmacro ORVEX_FILES CheckReplaceable
     ${If} $Failure != ""
-        DetailPrint "$Failure"
-        MessageBox MB_OK|MB_ICONSTOP "$Failure$\r$\n$\r$\nNothing was removed." /SD IDOK
-        SetErrorLevel 2
-        Abort
+        StrCpy $Failure "$Failure$\r$\n$\r$\nNothing was removed."
+        Call un.Fail
     ${EndIf}
 
     !insertmacro ORVEX_FILES Remove
@@ -450,10 +453,7 @@ Section Uninstall
     ; A file that went in use since the check: the entry stays, to remove
     ; the rest from Settings > Apps once it is closed.
     ${If} $Failure != ""
-        DetailPrint "$Failure"
-        MessageBox MB_OK|MB_ICONSTOP "$Failure" /SD IDOK
-        SetErrorLevel 2
-        Abort
+        Call un.Fail
     ${EndIf}
     ; The shortcuts and the entry are this copy's if the entry names its
     ; folder: a copy elsewhere keeps its own.
