@@ -209,13 +209,12 @@ for arch in "${archs[@]}"; do
             -DORVEX_WERROR="${ORVEX_WERROR:-OFF}" "${options[@]}" >/dev/null
         cmake --build --preset "$preset" -j"${ORVEX_JOBS:-2}"
     done
-    tools/windows/check-programs.sh "$build" "$arch"
     tools/windows/check-programs.sh "$build/setup" "$arch"
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
     release_files "$build"
     make_zip
     make_setup
-    # Now with the setup program.
+    # The zip's programs, and the setup program.
     tools/windows/check-programs.sh "$build" "$arch"
     rm -rf "$build/release-files"
     (cd "$build" && sha256sum "orvex-$version-$suffix.zip" "orvex-$version-$suffix-setup.exe" >SHA256SUMS)

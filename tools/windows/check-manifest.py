@@ -32,11 +32,17 @@ SUPPORTED_OS = {
 }
 
 
-def header(data):
-    """(machine, subsystem) of a PE file."""
+def pe_offset(data):
+    """Where a PE file's own header starts, past the DOS stub."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     if data[pe:pe + 4] != b"PE\0\0":
         raise ValueError("not a PE file")
+    return pe
+
+
+def header(data):
+    """(machine, subsystem) of a PE file."""
+    pe = pe_offset(data)
     machine = struct.unpack_from("<H", data, pe + 4)[0]
     subsystem = struct.unpack_from("<H", data, pe + 24 + 68)[0]
     return machine, subsystem
@@ -44,9 +50,7 @@ def header(data):
 
 def resources(data, wanted):
     """[(resource id, language, bytes)] of every resource of type wanted in a PE file."""
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise ValueError("not a PE file")
+    pe = pe_offset(data)
     sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
     optional = pe + 24
     magic = struct.unpack_from("<H", data, optional)[0]

@@ -123,17 +123,6 @@ run_setup() {
     "$wine" "$setup" /S "$@" || status=$?
 }
 
-# stop_simulator: ends it and waits until its port is closed.
-stop_simulator() {
-    kill "$simulator" 2>/dev/null || true
-    wait "$simulator" 2>/dev/null || true
-    local deadline=$((SECONDS + 60))
-    while (exec 3<>/dev/tcp/127.0.0.1/"$port") 2>/dev/null; do
-        [ $SECONDS -lt $deadline ] || fail "the simulator stays"
-        sleep 0.2
-    done
-}
-
 # installed_whole: the folder holds the staged files and the uninstaller,
 # byte for byte, and nothing else.
 installed_whole() {
@@ -223,7 +212,7 @@ echo "setup: the installed orvex.exe saved the frame sent into $pictures/0.jpg"
 
 # --- Install again -----------------------------------------------------------
 
-stop_simulator
+stop_simulator "$port"
 run_setup
 [ "$status" -ne 0 ] || fail "installed over orvex.exe while it runs (exit 0)"
 installed_whole || fail "the installed copy changed while orvex.exe runs"
@@ -267,7 +256,7 @@ uninstall
 installed_whole || fail "the uninstaller took files away while the simulator runs"
 check_entry
 echo "setup: uninstalling while orvex-camsim.exe runs refused (exit $status), the copy whole"
-stop_simulator
+stop_simulator "$port"
 uninstall
 [ "$status" -eq 0 ] || fail "the silent uninstall exited with $status"
 # The uninstaller's own file, and then the folder, go once it has ended.

@@ -29,6 +29,17 @@ start_simulator() {
     wait_port "$2" 120 || fail "the simulator does not listen"
 }
 
+# stop_simulator PORT: ends it and waits until PORT is closed.
+stop_simulator() {
+    kill "$simulator" 2>/dev/null || true
+    wait "$simulator" 2>/dev/null || true
+    local deadline=$((SECONDS + 60))
+    while (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null; do
+        [ $SECONDS -lt $deadline ] || fail "the simulator stays"
+        sleep 0.2
+    done
+}
+
 # Fields and buttons at their places in the form.
 click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 fill() {
